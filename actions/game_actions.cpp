@@ -1,0 +1,20 @@
+#include "game_actions.h"
+
+#include "app/game_view.h"
+#include "hotkeys/hotkey_table.h"
+
+void toggle_game_sound(int32_t) {
+    navigate(SOUND_SCRIPT_ADDRESS);
+}
+
+void clear_browser_cache(int32_t) {
+    delete_url_cache_entries();
+    std::string folder;
+    if (internet_cache_folder(folder))
+        delete_files_under(folder);
+}
+
+void bind_game_hotkeys() {
+    register_hotkey(toggle_game_sound, GAME_SOUND_KEY);
+    register_hotkey(clear_browser_cache, CLEAR_CACHE_KEY);
+}
