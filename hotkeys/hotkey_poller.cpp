@@ -27,6 +27,8 @@ void fire_check(HotkeyEntry& entry, const KeySnapshot& snapshot) {
         if (x == 0 || snapshot.slot[x] >= 0)
             return;
     }
+    if (entry.callback == nullptr)
+        return;  // registered without an action: consumed, nothing to run
     if (entry.direct)
         entry.callback(entry.id);
     else
