@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Runs every benchmark, Vellmir beside its reference in the same run, and
+# prints a report (also kept in build/bench/report.txt). Timings are never
+# asserted: these figures are for reading.
+#   bench/run.sh            everything
+#   bench/run.sh core       only what needs no display (F2 walk, poller ticks)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=build/bench
+what=${1:-all}
+
+cmake -S bench -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$out" -j 2 >/dev/null
+
+report=$out/report.txt
+exec > >(tee "$report") 2>&1
+
+echo "# Vellmir benchmarks, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $(git rev-parse --short HEAD 2>/dev/null || echo '?')"
+echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(nproc) cores," \
+     "$(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo)," \
+     "$(. /etc/os-release; echo "$PRETTY_NAME"), kernel $(uname -r)," \
+     "$(df -T /tmp | awk 'NR==2 {print $2}') /tmp"
+echo
+
+echo "## F2: folder walk vs find"
+"$out/delete_files_bench" --files "${BENCH_F2_FILES:-100000}" --runs "${BENCH_RUNS:-5}"
+echo
+
+echo "## poll_hotkeys: instructions per tick (callgrind, fake snapshot)"
+ticks=10000
+for n in 2 16 64 256; do
+  cg=$(mktemp)
+  valgrind --tool=callgrind --callgrind-out-file="$cg" --toggle-collect='poll_hotkeys*' \
+    "$out/poll_tick_bench" "$n" "$ticks" >/dev/null 2>&1
+  total=$(callgrind_annotate "$cg" 2>/dev/null | awk '/PROGRAM TOTALS/ {gsub(",", "", $1); print $1}')
+  snap=$(callgrind_annotate --threshold=100 "$cg" 2>/dev/null | awk '/take_key_snapshot/ {gsub(",", "", $1); print $1}')
+  printf '%4d entries: %6.1f instructions per tick (of which the fake snapshot %.1f)\n' \
+    "$n" "$(echo "$total / $ticks" | bc -l)" "$(echo "${snap:-0} / $ticks" | bc -l)"
+  rm -f "$cg"
+done
+echo
+
+if [ "$what" = all ]; then
+  if [ -x "$out/vellmir/vellmir" ] && [ -x "$out/reference_browser" ]; then
+    python3 bench/e2e_bench.py --vellmir "$out/vellmir/vellmir" --reference "$out/reference_browser" \
+      --runs "${BENCH_RUNS:-5}"
+  else
+    echo "## program benchmarks skipped: $out/vellmir/vellmir or the reference is not built"
+  fi
+fi
