@@ -1,0 +1,415 @@
+// F2's folder walk against hostile cache folders: link loops, links that lead
+// outside, very deep and very wide trees, folders it may not read, two walks
+// at once, and a tree rearranged while it is walked. In every case the walk
+// ends, the files it may delete are gone, and nothing outside is touched.
+#include "actions/game_actions.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+void write_file(const std::string& path, const std::string& content = "x") {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path << ": " << std::strerror(errno);
+    ASSERT_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+}
+
+void make_dir(const std::string& path) {
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path << ": " << std::strerror(errno);
+}
+
+void make_link(const std::string& target, const std::string& path) {
+    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path << ": " << std::strerror(errno);
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool is_dir(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string read_file(const std::string& path) {
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return "<missing>";
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        content.append(buf, static_cast<std::size_t>(n));
+    close(fd);
+    return content;
+}
+
+void remove_tree(const std::string& path) {
+    // GNU rm walks by descriptor, so depth is no problem for it; the chmod
+    // gives back access to folders a case locked.
+    const std::string cmd = "chmod -R u+rwx '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
+    if (std::system(cmd.c_str()) != 0)
+        ADD_FAILURE() << "could not remove " << path;
+}
+
+// A small set of files per folder, spread over FANOUT x FANOUT folders.
+void make_wide_tree(const std::string& root, int fanout, int files_per_folder,
+                    std::vector<std::string>* files = nullptr) {
+    for (int a = 0; a < fanout; ++a) {
+        const std::string da = root + "/" + std::to_string(a);
+        make_dir(da);
+        for (int b = 0; b < fanout; ++b) {
+            const std::string db = da + "/" + std::to_string(b);
+            make_dir(db);
+            for (int f = 0; f < files_per_folder; ++f) {
+                const std::string path = db + "/f" + std::to_string(f);
+                const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+                ASSERT_GE(fd, 0) << path;
+                close(fd);
+                if (files != nullptr)
+                    files->push_back(path);
+            }
+        }
+    }
+}
+
+// Files anywhere below a folder, links not followed.
+long count_files(const std::string& dir) {
+    const std::string cmd = "find '" + dir + "' ! -type d | wc -l";
+    FILE* p = popen(cmd.c_str(), "r");
+    long n = -1;
+    if (p != nullptr) {
+        if (std::fscanf(p, "%ld", &n) != 1)
+            n = -1;
+        pclose(p);
+    }
+    return n;
+}
+
+// Running as root, permissions do not stop anyone; this thread sets aside
+// the capabilities that let it ignore them, so that a locked folder is
+// locked for the walk too, and takes them back afterwards.
+class WithoutFileCapabilities {
+public:
+    WithoutFileCapabilities() {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        header_.pid = 0;
+        if (syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct reduced[2];
+        std::memcpy(reduced, saved_, sizeof reduced);
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) |
+                                  (1u << CAP_FOWNER));
+        active_ = syscall(SYS_capset, &header_, reduced) == 0;
+    }
+    ~WithoutFileCapabilities() {
+        if (active_)
+            syscall(SYS_capset, &header_, saved_);
+    }
+    WithoutFileCapabilities(const WithoutFileCapabilities&) = delete;
+    WithoutFileCapabilities& operator=(const WithoutFileCapabilities&) = delete;
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
+    bool active_ = false;
+};
+
+// A cache folder and, beside it, a folder the walk must never touch.
+struct Scene {
+    std::string base, cache, outside;
+    std::map<std::string, std::string> survivors;  // path -> content, must be intact
+    std::vector<std::string> victims;              // files that must be gone
+    std::vector<std::string> folders;              // folders that must remain
+    std::string walk_root;                         // what the walk is given
+    bool lock_out_root = false;                    // walk without file capabilities
+    std::function<void(Scene&)> extra_check;
+
+    void keep(const std::string& path, const std::string& content) {
+        write_file(path, content);
+        survivors[path] = content;
+    }
+    void doomed(const std::string& path) {
+        write_file(path);
+        victims.push_back(path);
+    }
+    void folder(const std::string& path) {
+        make_dir(path);
+        folders.push_back(path);
+    }
+};
+
+// Outside: files and a subfolder with files, all of which must survive.
+void populate_outside(Scene& s) {
+    s.keep(s.outside + "/keep.txt", "outside");
+    s.folder(s.outside + "/sub");
+    s.keep(s.outside + "/sub/deep.txt", "outside, one level down");
+}
+
+void link_loops(Scene& s) {
+    s.folder(s.cache + "/a");
+    s.folder(s.cache + "/a/b");
+    s.doomed(s.cache + "/a/b/file");
+    make_link("../..", s.cache + "/a/b/up");   // back to the cache folder
+    make_link(".", s.cache + "/a/self");
+    make_link(s.cache, s.cache + "/a/b/root");
+    make_link("ring2", s.cache + "/ring1");    // a cycle of links: ELOOP
+    make_link("ring1", s.cache + "/ring2");
+    make_link("nowhere", s.cache + "/dangling");
+    s.doomed(s.cache + "/last");
+}
+
+void links_to_outside(Scene& s) {
+    populate_outside(s);
+    make_link(s.outside, s.cache + "/abs");
+    s.folder(s.cache + "/a");
+    make_link("../../outside", s.cache + "/a/rel");
+    make_link(s.outside + "/keep.txt", s.cache + "/file_link");
+    make_link(s.outside + "/sub/deep.txt", s.cache + "/a/deep_link");
+    // A second name for an outside file: the walk may drop the name inside,
+    // the file stays whole under its own.
+    s.keep(s.outside + "/hard.txt", "hard-linked");
+    ASSERT_EQ(link((s.outside + "/hard.txt").c_str(), (s.cache + "/a/hard").c_str()), 0);
+    s.doomed(s.cache + "/a/file");
+}
+
+void cache_folder_is_a_link(Scene& s) {
+    populate_outside(s);
+    // The cache folder itself points outside; nothing there is the cache's.
+    s.walk_root = s.base + "/cache-link";
+    make_link(s.outside, s.walk_root);
+}
+
+void special_files(Scene& s) {
+    // Nothing here may block the walk or be opened as a folder.
+    ASSERT_EQ(mkfifo((s.cache + "/fifo").c_str(), 0644), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sock_path = s.cache + "/sock";
+    ASSERT_LT(sock_path.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, sock_path.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(sock);
+    s.folder(s.cache + "/after");
+    s.doomed(s.cache + "/after/file");
+}
+
+void locked_folders(Scene& s) {
+    s.lock_out_root = true;
+    // Cannot be opened at all: its file stays.
+    s.folder(s.cache + "/locked");
+    s.keep(s.cache + "/locked/file", "behind a locked door");
+    ASSERT_EQ(chmod((s.cache + "/locked").c_str(), 0), 0);
+    // Can be listed but not changed: its files stay, its subfolders are walked.
+    s.folder(s.cache + "/frozen");
+    s.keep(s.cache + "/frozen/file", "in a read-only folder");
+    s.folder(s.cache + "/frozen/inner");
+    s.doomed(s.cache + "/frozen/inner/file");
+    ASSERT_EQ(chmod((s.cache + "/frozen").c_str(), 0555), 0);
+    // Can be entered but not listed.
+    s.folder(s.cache + "/blind");
+    s.keep(s.cache + "/blind/file", "unlisted");
+    ASSERT_EQ(chmod((s.cache + "/blind").c_str(), 0311), 0);
+    // The walk goes on past all of them.
+    s.folder(s.cache + "/z");
+    s.doomed(s.cache + "/z/file");
+    s.doomed(s.cache + "/top");
+}
+
+constexpr int DEEP_LEVELS = 10000;
+
+// One folder inside the next, DEEP_LEVELS deep: far beyond PATH_MAX, so it is
+// built and checked by descriptor.
+void deep_nesting(Scene& s) {
+    populate_outside(s);
+    int fd = open(s.cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int level = 1; level <= DEEP_LEVELS; ++level) {
+        ASSERT_EQ(mkdirat(fd, "d", 0755), 0) << "level " << level;
+        const int child = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = child;
+        ASSERT_GE(fd, 0) << "level " << level;
+        if (level % 1000 == 0 || level == DEEP_LEVELS) {
+            const int file = openat(fd, "file", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            ASSERT_GE(file, 0);
+            close(file);
+        }
+    }
+    ASSERT_EQ(symlinkat(s.outside.c_str(), fd, "out"), 0);
+    close(fd);
+    s.extra_check = [](Scene& scene) {
+        int dir = open(scene.cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(dir, 0);
+        int files_left = 0;
+        int level = 0;
+        for (; level < DEEP_LEVELS; ++level) {
+            const int child = openat(dir, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (child < 0)
+                break;
+            close(dir);
+            dir = child;
+            struct stat st;
+            if (fstatat(dir, "file", &st, AT_SYMLINK_NOFOLLOW) == 0)
+                ++files_left;
+        }
+        close(dir);
+        EXPECT_EQ(level, DEEP_LEVELS) << "every folder stays, at every depth";
+        EXPECT_EQ(files_left, 0);
+    };
+}
+
+constexpr int WIDE_FANOUT = 10;
+constexpr int WIDE_FILES = 1000;  // per leaf folder: 10 x 10 x 1000 = 100,000 files
+
+void hundred_thousand_files(Scene& s) {
+    populate_outside(s);
+    make_wide_tree(s.cache, WIDE_FANOUT, WIDE_FILES);
+    make_link(s.outside, s.cache + "/0/0/out");
+    s.extra_check = [](Scene& scene) {
+        // Only the link is left.
+        EXPECT_EQ(count_files(scene.cache), 1);
+        EXPECT_TRUE(is_dir(scene.cache + "/9/9"));
+    };
+}
+
+struct HostileCase {
+    const char* name;
+    void (*build)(Scene&);
+};
+
+class HostileWalk : public ::testing::TestWithParam<HostileCase> {
+protected:
+    void SetUp() override {
+        char templ[] = "/tmp/vellmir-hostile-XXXXXX";
+        ASSERT_NE(mkdtemp(templ), nullptr);
+        s.base = templ;
+        s.cache = s.base + "/cache";
+        s.outside = s.base + "/outside";
+        make_dir(s.cache);
+        make_dir(s.outside);
+        s.walk_root = s.cache;
+    }
+    void TearDown() override { remove_tree(s.base); }
+
+    void check(Scene& scene) {
+        for (const auto& [path, content] : scene.survivors)
+            EXPECT_EQ(read_file(path), content) << path;
+        for (const auto& path : scene.victims)
+            EXPECT_FALSE(exists(path)) << path;
+        for (const auto& path : scene.folders)
+            EXPECT_TRUE(is_dir(path)) << path;
+        EXPECT_TRUE(is_dir(scene.base + "/cache")) << "the cache folder itself stays";
+        if (scene.extra_check)
+            scene.extra_check(scene);
+    }
+
+    Scene s;
+};
+
+TEST_P(HostileWalk, EndsDeletesWhatItMayAndNothingOutside) {
+    GetParam().build(s);
+    if (HasFatalFailure())
+        return;
+    if (s.lock_out_root) {
+        WithoutFileCapabilities locked;
+        delete_files_under(s.walk_root);
+    } else {
+        delete_files_under(s.walk_root);
+    }
+    check(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Trees, HostileWalk,
+    ::testing::Values(HostileCase{"LinkLoops", link_loops},
+                      HostileCase{"LinksToOutside", links_to_outside},
+                      HostileCase{"CacheFolderIsALink", cache_folder_is_a_link},
+                      HostileCase{"FifoAndSocket", special_files},
+                      HostileCase{"LockedFolders", locked_folders},
+                      HostileCase{"TenThousandLevels", deep_nesting},
+                      HostileCase{"HundredThousandFiles", hundred_thousand_files}),
+    [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+// Two F2 presses at once: two walks over the same tree, each meeting files
+// the other has already deleted.
+TEST_F(HostileWalk, TwoWalksAtOnceBothFinishAndStayInside) {
+    populate_outside(s);
+    make_wide_tree(s.cache, 10, 200);
+    make_link(s.outside, s.cache + "/3/3/out");
+    make_link("../..", s.cache + "/5/5/up");
+
+    std::atomic<int> finished{0};
+    std::thread first([&] { delete_files_under(s.cache); ++finished; });
+    std::thread second([&] { delete_files_under(s.cache); ++finished; });
+    first.join();
+    second.join();
+
+    EXPECT_EQ(finished.load(), 2);
+    EXPECT_EQ(count_files(s.cache), 2) << "only the two links are left";
+    check(s);
+}
+
+// A folder moved out of the cache while the walk is inside it: the walk must
+// not climb back up into the folder it was moved to and carry on there. The
+// folder it lands in holds subfolders named like the cache's, as bait.
+TEST_F(HostileWalk, FolderMovedOutDuringTheWalkLeadsNowhereOutside) {
+    const std::string trap = s.outside + "/trap";
+    make_dir(trap);
+    constexpr int kFanout = 10;
+    for (int a = 0; a < kFanout; ++a) {
+        const std::string bait = trap + "/" + std::to_string(a);
+        make_dir(bait);
+        make_dir(bait + "/0");
+        s.keep(bait + "/0/keep", "bait " + std::to_string(a));
+    }
+    for (int round = 0; round < 20 && !HasFailure(); ++round) {
+        make_wide_tree(s.cache, kFanout, 30);
+        std::atomic<bool> walking{true};
+        std::thread mover([&] {
+            // Moves each top folder out and back, over and over.
+            int a = 0;
+            while (walking.load()) {
+                const std::string inside = s.cache + "/" + std::to_string(a);
+                const std::string moved = trap + "/moved";
+                if (rename(inside.c_str(), moved.c_str()) == 0) {
+                    std::this_thread::yield();
+                    rename(moved.c_str(), inside.c_str());
+                }
+                a = (a + 1) % kFanout;
+            }
+        });
+        delete_files_under(s.cache);
+        walking = false;
+        mover.join();
+        for (const auto& [path, content] : s.survivors)
+            ASSERT_EQ(read_file(path), content) << path << " in round " << round;
+        remove_tree(s.cache);
+        remove_tree(trap + "/moved");
+        make_dir(s.cache);
+    }
+}
+
+}  // namespace
