@@ -13,3 +13,13 @@ add_executable(hostile_delete_files_tests
 target_link_libraries(hostile_delete_files_tests PRIVATE vellmir_core GTest::gtest_main Threads::Threads)
 gtest_discover_tests(hostile_delete_files_tests DISCOVERY_MODE PRE_TEST
   PROPERTIES LABELS "hostile;threads" TIMEOUT 180)
+
+# The handshake's shared-memory object in every size and kind another process
+# could leave under the name.
+add_executable(hostile_handshake_tests
+  ${CMAKE_CURRENT_LIST_DIR}/hostile_handshake_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../app/posix_handshake.cpp
+)
+target_link_libraries(hostile_handshake_tests PRIVATE vellmir_core GTest::gtest_main)
+gtest_discover_tests(hostile_handshake_tests DISCOVERY_MODE PRE_TEST
+  PROPERTIES LABELS hostile TIMEOUT 60)
