@@ -141,7 +141,6 @@ struct Scene {
     std::map<std::string, std::string> survivors;  // path -> content, must be intact
     std::vector<std::string> victims;              // files that must be gone
     std::vector<std::string> folders;              // folders that must remain
-    std::string walk_root;                         // what the walk is given
     bool lock_out_root = false;                    // walk without file capabilities
     std::function<void(Scene&)> extra_check;
 
@@ -166,40 +165,6 @@ void populate_outside(Scene& s) {
     s.keep(s.outside + "/sub/deep.txt", "outside, one level down");
 }
 
-void link_loops(Scene& s) {
-    s.folder(s.cache + "/a");
-    s.folder(s.cache + "/a/b");
-    s.doomed(s.cache + "/a/b/file");
-    make_link("../..", s.cache + "/a/b/up");   // back to the cache folder
-    make_link(".", s.cache + "/a/self");
-    make_link(s.cache, s.cache + "/a/b/root");
-    make_link("ring2", s.cache + "/ring1");    // a cycle of links: ELOOP
-    make_link("ring1", s.cache + "/ring2");
-    make_link("nowhere", s.cache + "/dangling");
-    s.doomed(s.cache + "/last");
-}
-
-void links_to_outside(Scene& s) {
-    populate_outside(s);
-    make_link(s.outside, s.cache + "/abs");
-    s.folder(s.cache + "/a");
-    make_link("../../outside", s.cache + "/a/rel");
-    make_link(s.outside + "/keep.txt", s.cache + "/file_link");
-    make_link(s.outside + "/sub/deep.txt", s.cache + "/a/deep_link");
-    // A second name for an outside file: the walk may drop the name inside,
-    // the file stays whole under its own.
-    s.keep(s.outside + "/hard.txt", "hard-linked");
-    ASSERT_EQ(link((s.outside + "/hard.txt").c_str(), (s.cache + "/a/hard").c_str()), 0);
-    s.doomed(s.cache + "/a/file");
-}
-
-void cache_folder_is_a_link(Scene& s) {
-    populate_outside(s);
-    // The cache folder itself points outside; nothing there is the cache's.
-    s.walk_root = s.base + "/cache-link";
-    make_link(s.outside, s.walk_root);
-}
-
 void special_files(Scene& s) {
     // Nothing here may block the walk or be opened as a folder.
     ASSERT_EQ(mkfifo((s.cache + "/fifo").c_str(), 0644), 0);
@@ -216,26 +181,21 @@ void special_files(Scene& s) {
     s.doomed(s.cache + "/after/file");
 }
 
-void locked_folders(Scene& s) {
+// Hostile neighbours for a big tree: links that lead back up and outside, a
+// folder nobody may open and one whose files may not be removed. The small
+// cases of each are the unit tests' business; here they sit in a tree large
+// enough that a walk which mishandled them would wander or never end.
+void plant_hazards(Scene& s, const std::string& at) {
+    make_link("../..", at + "/up");
+    make_link(s.outside, at + "/out");
+    make_link(s.outside + "/keep.txt", at + "/file-out");
     s.lock_out_root = true;
-    // Cannot be opened at all: its file stays.
-    s.folder(s.cache + "/locked");
-    s.keep(s.cache + "/locked/file", "behind a locked door");
-    ASSERT_EQ(chmod((s.cache + "/locked").c_str(), 0), 0);
-    // Can be listed but not changed: its files stay, its subfolders are walked.
-    s.folder(s.cache + "/frozen");
-    s.keep(s.cache + "/frozen/file", "in a read-only folder");
-    s.folder(s.cache + "/frozen/inner");
-    s.doomed(s.cache + "/frozen/inner/file");
-    ASSERT_EQ(chmod((s.cache + "/frozen").c_str(), 0555), 0);
-    // Can be entered but not listed.
-    s.folder(s.cache + "/blind");
-    s.keep(s.cache + "/blind/file", "unlisted");
-    ASSERT_EQ(chmod((s.cache + "/blind").c_str(), 0311), 0);
-    // The walk goes on past all of them.
-    s.folder(s.cache + "/z");
-    s.doomed(s.cache + "/z/file");
-    s.doomed(s.cache + "/top");
+    s.folder(at + "/locked");
+    s.keep(at + "/locked/file", "behind a locked door");
+    ASSERT_EQ(chmod((at + "/locked").c_str(), 0), 0);
+    s.folder(at + "/frozen");
+    s.keep(at + "/frozen/file", "in a read-only folder");
+    ASSERT_EQ(chmod((at + "/frozen").c_str(), 0555), 0);
 }
 
 constexpr int DEEP_LEVELS = 10000;
@@ -259,7 +219,9 @@ void deep_nesting(Scene& s) {
         }
     }
     ASSERT_EQ(symlinkat(s.outside.c_str(), fd, "out"), 0);
+    ASSERT_EQ(symlinkat("../../../..", fd, "up"), 0);
     close(fd);
+    plant_hazards(s, s.cache);
     s.extra_check = [](Scene& scene) {
         int dir = open(scene.cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         ASSERT_GE(dir, 0);
@@ -287,10 +249,10 @@ constexpr int WIDE_FILES = 1000;  // per leaf folder: 10 x 10 x 1000 = 100,000 f
 void hundred_thousand_files(Scene& s) {
     populate_outside(s);
     make_wide_tree(s.cache, WIDE_FANOUT, WIDE_FILES);
-    make_link(s.outside, s.cache + "/0/0/out");
+    plant_hazards(s, s.cache + "/5/5");
     s.extra_check = [](Scene& scene) {
-        // Only the link is left.
-        EXPECT_EQ(count_files(scene.cache), 1);
+        // Only the three links and the two files that may not go are left.
+        EXPECT_EQ(count_files(scene.cache), 5);
         EXPECT_TRUE(is_dir(scene.cache + "/9/9"));
     };
 }
@@ -310,7 +272,6 @@ protected:
         s.outside = s.base + "/outside";
         make_dir(s.cache);
         make_dir(s.outside);
-        s.walk_root = s.cache;
     }
     void TearDown() override { remove_tree(s.base); }
 
@@ -335,20 +296,16 @@ TEST_P(HostileWalk, EndsDeletesWhatItMayAndNothingOutside) {
         return;
     if (s.lock_out_root) {
         WithoutFileCapabilities locked;
-        delete_files_under(s.walk_root);
+        delete_files_under(s.cache);
     } else {
-        delete_files_under(s.walk_root);
+        delete_files_under(s.cache);
     }
     check(s);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Trees, HostileWalk,
-    ::testing::Values(HostileCase{"LinkLoops", link_loops},
-                      HostileCase{"LinksToOutside", links_to_outside},
-                      HostileCase{"CacheFolderIsALink", cache_folder_is_a_link},
-                      HostileCase{"FifoAndSocket", special_files},
-                      HostileCase{"LockedFolders", locked_folders},
+    ::testing::Values(HostileCase{"FifoAndSocket", special_files},
                       HostileCase{"TenThousandLevels", deep_nesting},
                       HostileCase{"HundredThousandFiles", hundred_thousand_files}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
