@@ -49,22 +49,38 @@ TEST_PAGE = """<!DOCTYPE html>
 <link rel="stylesheet" href="/__asset/game.css">
 <style>
 html, body { margin: 0; padding: 0; overflow: hidden; width: 1060px; height: 680px;
-             background: rgb(255, 0, 255); }
+             background: rgb(255, 0, 255); font-family: "DejaVu Sans", sans-serif; }
 #cutout { position: absolute; left: 51px; top: 80px; width: 941px; height: 590px;
-          background: rgb(0, 160, 64); }
+          background: rgb(0, 160, 64); color: white; text-align: center; }
+#cutout h1 { margin: 190px 0 10px; font-size: 64px; letter-spacing: 4px; }
+#cutout p { margin: 6px; font-size: 22px; }
+#sound { font-weight: bold; }
 </style>
 <script src="/__asset/game.js"></script>
 <script>
 var calls = 0;
+function report(query) {
+  var img = new Image();
+  img.src = "/__report?" + query + "&r=" + Math.random();
+}
 function toggleSound(arg) {
   calls += 1;
-  var img = new Image();
-  img.src = "/__report?call=toggleSound&arg=" + encodeURIComponent(String(arg)) +
-            "&n=" + calls + "&cookie=" + encodeURIComponent(document.cookie) +
-            "&r=" + Math.random();
+  var sound = document.getElementById("sound");
+  if (sound) sound.textContent = calls % 2 ? "off" : "on";
+  report("call=toggleSound&arg=" + encodeURIComponent(String(arg)) + "&n=" + calls +
+         "&cookie=" + encodeURIComponent(document.cookie));
 }
+window.addEventListener("load", function () { report("call=loaded"); });
+document.addEventListener("keydown", function (e) {
+  report("call=keydown&key=" + encodeURIComponent(e.key));
+});
 </script></head>
-<body><div id="cutout"><img src="/__asset/logo.svg" width="1" height="1" alt=""></div></body>
+<body><div id="cutout">
+<h1>Test game</h1>
+<p>sound <span id="sound">on</span></p>
+<p>F1 switches the sound &middot; F2 clears the browser cache</p>
+<img src="/__asset/logo.svg" width="1" height="1" alt="">
+</div></body>
 </html>
 """
 
@@ -212,10 +228,11 @@ class GameProxy:
     COOKIE_NAME=cookie_value. Requests for any other host get 502: nothing
     leaves the machine. Every request is recorded in .requests."""
 
-    def __init__(self, host, page=TEST_PAGE, cookie_value="kept"):
+    def __init__(self, host, page=TEST_PAGE, cookie_value="kept", assets=None):
         self.host = host.lower()
         self.page = page
         self.cookie_value = cookie_value
+        self.assets = dict(ASSETS, **(assets or {}))  # name -> (type, str or bytes)
         self.requests = []
         self.lock = threading.Lock()
         proxy = self
@@ -252,9 +269,9 @@ class GameProxy:
                     self._send(502, "text/plain", b"unknown host\n")
                 elif path == REPORT_PATH:
                     self._send(204, None, b"", ["Cache-Control: no-store"])
-                elif path.startswith(ASSET_PATH) and path[len(ASSET_PATH):] in ASSETS:
-                    ctype, body = ASSETS[path[len(ASSET_PATH):]]
-                    self._send(200, ctype, body.encode(),
+                elif path.startswith(ASSET_PATH) and path[len(ASSET_PATH):] in proxy.assets:
+                    ctype, body = proxy.assets[path[len(ASSET_PATH):]]
+                    self._send(200, ctype, body if isinstance(body, bytes) else body.encode(),
                                ["Cache-Control: public, max-age=86400",
                                 "Last-Modified: Mon, 01 Jan 2024 00:00:00 GMT"])
                 else:
@@ -301,31 +318,33 @@ class GameProxy:
         return [r for r in self.requests_for()
                 if r.path != REPORT_PATH and not r.path.startswith(ASSET_PATH)]
 
-    def reports(self):
-        """The toggleSound reports, as query dicts."""
-        return [r.query for r in self.requests_for(REPORT_PATH)]
+    def reports(self, call="toggleSound"):
+        """The page's reports of one kind, as query dicts: "toggleSound" (one
+        per call, with arg, n and the page's cookie), "keydown" (with key) or
+        "loaded" (once the page has loaded)."""
+        return [r.query for r in self.requests_for(REPORT_PATH) if r.query.get("call") == call]
 
     def wait_for_requests(self, path, count=1, timeout=DEFAULT_TIMEOUT):
         return wait_until(lambda: len(self.requests_for(path)) >= count and self.requests_for(path),
                           timeout, what="%d request(s) for %s" % (count, path))
 
-    def wait_for_reports(self, count, timeout=DEFAULT_TIMEOUT):
-        return wait_until(lambda: len(self.reports()) >= count and self.reports(),
-                          timeout, what="%d toggleSound report(s)" % count)
+    def wait_for_reports(self, count, call="toggleSound", timeout=DEFAULT_TIMEOUT):
+        return wait_until(lambda: len(self.reports(call)) >= count and self.reports(call),
+                          timeout, what="%d %s report(s)" % (count, call))
 
-    def settled_reports(self, quiet=1.5, timeout=DEFAULT_TIMEOUT):
+    def settled_reports(self, call="toggleSound", quiet=1.5, timeout=DEFAULT_TIMEOUT):
         """The reports once none has arrived for `quiet` seconds."""
         deadline = time.monotonic() + timeout
-        seen = len(self.reports())
+        seen = len(self.reports(call))
         last_change = time.monotonic()
         while time.monotonic() < deadline:
             time.sleep(0.05)
-            now = len(self.reports())
+            now = len(self.reports(call))
             if now != seen:
                 seen, last_change = now, time.monotonic()
             elif time.monotonic() - last_change >= quiet:
                 break
-        return self.reports()
+        return self.reports(call)
 
     def stop(self):
         self.server.shutdown()
@@ -710,10 +729,13 @@ class World:
     and removed by the test case's cleanups."""
 
     def __init__(self, testcase, prefix="vellmir-e2e-"):
+        """testcase: a TestCase (cleaned up after the test) or a TestCase
+        class (cleaned up after the class, for use in setUpClass)."""
         self.root = tempfile.mkdtemp(prefix=prefix)
         self.keep = os.environ.get("VELLMIR_E2E_KEEP") == "1"
-        testcase.addCleanup(self._remove)
-        self.testcase = testcase
+        self.add_cleanup = (testcase.addClassCleanup if isinstance(testcase, type)
+                            else testcase.addCleanup)
+        self.add_cleanup(self._remove)
         self._count = 0
 
     def _remove(self):
@@ -725,17 +747,17 @@ class World:
 
     def xvfb(self, width=1920, height=1080, depth=24):
         server = Xvfb(self.root, width, height, depth)
-        self.testcase.addCleanup(server.stop)
+        self.add_cleanup(server.stop)
         return server
 
     def proxy(self, host, **kwargs):
         server = GameProxy(host, **kwargs)
-        self.testcase.addCleanup(server.stop)
+        self.add_cleanup(server.stop)
         return server
 
     def x11(self, display):
         connection = X11(display)
-        self.testcase.addCleanup(connection.close)
+        self.add_cleanup(connection.close)
         return connection
 
     def env(self, display=None, proxy=None, extra=None, base_keys=("PATH", "ASAN_OPTIONS",
@@ -775,5 +797,5 @@ class World:
         self._count += 1
         prog = Process(argv, env, cwd=cwd or self.root,
                        log_prefix=self.path("program-%d" % self._count))
-        self.testcase.addCleanup(prog.stop)
+        self.add_cleanup(prog.stop)
         return prog
