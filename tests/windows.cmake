@@ -1,0 +1,50 @@
+# Windows tests: unit tests of the Win32 platform files, run as .exe under
+# Wine when cross-built, and the end-to-end tests of vellmir.exe under Wine
+# and Xvfb.
+
+# Under Wine these tests run in a prefix of their own inside the build folder,
+# so that neither a developer's own prefix nor its URL cache is touched: the
+# emulator of each test program sets it. The first listing of the tests makes
+# the prefix, which takes a while.
+set(VELLMIR_WINE_TEST_EMULATOR)
+if(CMAKE_CROSSCOMPILING AND VELLMIR_WINE)
+  set(VELLMIR_WINE_TEST_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
+  set(VELLMIR_WINE_TEST_EMULATOR env "WINEPREFIX=${VELLMIR_WINE_TEST_PREFIX}" WINEDEBUG=-all
+    "WINEDLLOVERRIDES=mscoree,mshtml=" ${VELLMIR_WINE})
+endif()
+
+add_executable(win32_browser_cache_tests
+  win32_browser_cache_test.cpp
+  ${PROJECT_SOURCE_DIR}/actions/win32_browser_cache.cpp
+)
+target_link_libraries(win32_browser_cache_tests PRIVATE GTest::gtest_main wininet shell32)
+target_include_directories(win32_browser_cache_tests PRIVATE ${PROJECT_SOURCE_DIR})
+
+add_executable(win32_platform_tests
+  win32_platform_test.cpp
+  ${VELLMIR_WIN32_SOURCES}
+)
+target_link_libraries(win32_platform_tests PRIVATE vellmir_core GTest::gtest_main
+  ${VELLMIR_WIN32_LIBRARIES})
+
+foreach(test_program win32_browser_cache_tests win32_platform_tests)
+  target_compile_definitions(${test_program} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+  if(VELLMIR_WINE_TEST_EMULATOR)
+    set_property(TARGET ${test_program} PROPERTY CROSSCOMPILING_EMULATOR ${VELLMIR_WINE_TEST_EMULATOR})
+  endif()
+  gtest_discover_tests(${test_program} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
+    TEST_PREFIX "${test_program}."
+    PROPERTIES LABELS unit)
+endforeach()
+
+# Helpers of the end-to-end tests.
+add_executable(win32_handshake_peer win32_handshake_peer.cpp)
+add_executable(win32_cache_probe win32_cache_probe.cpp)
+target_link_libraries(win32_cache_probe PRIVATE wininet shell32)
+add_executable(win32_navigate_probe win32_navigate_probe.cpp ${VELLMIR_WIN32_SOURCES}
+  ${PROJECT_SOURCE_DIR}/app/resources/vellmir.rc)
+target_link_libraries(win32_navigate_probe PRIVATE vellmir_core ${VELLMIR_WIN32_LIBRARIES})
+foreach(helper win32_handshake_peer win32_cache_probe win32_navigate_probe)
+  target_include_directories(${helper} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${helper} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+endforeach()
