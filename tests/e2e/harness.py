@@ -446,6 +446,7 @@ def crop(image_path, rect, out_path):
 # close requests, and a small window of our own that can take the focus.
 
 _xlib = None
+_xtst = None
 _error_handler = None
 
 _Window = ctypes.c_ulong
@@ -718,6 +719,18 @@ class X11:
 
     def keycode(self, keysym_name):
         return self.lib.XKeysymToKeycode(self.dpy, self.lib.XStringToKeysym(keysym_name.encode()))
+
+    def fake_key(self, keysym_name, down):
+        """Presses or releases exactly the one key that carries keysym_name
+        (XTest). xdotool adds keys of its own for some keysyms: for Super_R
+        it presses Super_L as well."""
+        global _xtst
+        if _xtst is None:
+            _xtst = ctypes.CDLL(ctypes.util.find_library("Xtst") or "libXtst.so.6")
+            _xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int,
+                                                ctypes.c_ulong]
+        _xtst.XTestFakeKeyEvent(self.dpy, self.keycode(keysym_name), 1 if down else 0, 0)
+        self.lib.XSync(self.dpy, 0)
 
 
 # --------------------------------------------------------------------------
