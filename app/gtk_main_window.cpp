@@ -2,6 +2,7 @@
 #include "app/game_view.h"
 #include "app/gtk_game_view.h"
 #include "app/main_window.h"
+#include "app/webkit_flash_emulator.h"
 #include "app/window_geometry.h"
 
 #include <gtk/gtk.h>
@@ -200,6 +201,7 @@ bool open_main_window() {
     g_object_unref(settings);
     if (view == nullptr)
         return false;
+    install_flash_emulator(context, webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view)));
 
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), MAIN_WINDOW_TITLE);

@@ -37,6 +37,7 @@ add_executable(vellmir
 find_package(Threads REQUIRED)
 target_link_libraries(vellmir PRIVATE vellmir_core PkgConfig::VELLMIR_LINUX Threads::Threads)
 set_target_properties(vellmir PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+include(${PROJECT_SOURCE_DIR}/cmake/flash_emulator.cmake)
 
 include(GNUInstallDirs)
 install(TARGETS vellmir RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

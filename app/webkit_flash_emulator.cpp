@@ -1,0 +1,180 @@
+// Ruffle in WebKitGTK: its files come from our own URI scheme, and a user
+// script, injected at document start, configures it and loads it on demand.
+#include "app/webkit_flash_emulator.h"
+
+#include <libsoup/soup.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#ifndef VELLMIR_FLASH_EMULATOR_INSTALLED
+#define VELLMIR_FLASH_EMULATOR_INSTALLED "../share/vellmir/ruffle"
+#endif
+
+namespace {
+
+// Runs at document start in every frame, before the page's own scripts. It
+// sets Ruffle's configuration and then only watches for an <embed> or
+// <object>: ruffle.js (about 450 KB) is fetched and parsed when one appears,
+// so a page without them pays for this script alone. Ruffle itself then
+// replaces the Flash content and keeps watching the page.
+constexpr const char LOADER_SCRIPT[] = R"JS((function () {
+  "use strict";
+  // The top frame and frames of its origin; a frame of another site is left alone.
+  if (window !== window.top) {
+    try {
+      if (window.top.origin !== window.origin) return;
+    } catch (e) {
+      return;
+    }
+  }
+  var base = "vellmir-ruffle://emulator/";
+  var player = window.RufflePlayer = window.RufflePlayer || {};
+  var config = player.config = player.config || {};
+  config.publicPath = base;
+  config.polyfills = true;
+  config.autoplay = "on";
+  config.unmuteOverlay = "hidden";
+  config.splashScreen = false;
+  config.letterbox = "off";
+
+  // Ruffle builds an Intl.Locale from navigator.language, which throws for a
+  // tag such as "C" or "C.UTF-8" (a POSIX locale name passed on as is).
+  try {
+    new Intl.Locale(navigator.language);
+  } catch (e) {
+    var english = function () { return "en-US"; };
+    var englishList = function () { return ["en-US"]; };
+    Object.defineProperty(Navigator.prototype, "language", { get: english, configurable: true });
+    Object.defineProperty(Navigator.prototype, "languages", { get: englishList, configurable: true });
+  }
+
+  var loaded = false;
+  var observer = null;
+  function load() {
+    if (loaded) return;
+    loaded = true;
+    if (observer) observer.disconnect();
+    var script = document.createElement("script");
+    script.src = base + "ruffle.js";
+    (document.head || document.documentElement).appendChild(script);
+  }
+  function holdsPlugin(node) {
+    if (node.nodeType !== 1) return false;
+    var name = node.localName;
+    return name === "embed" || name === "object" ||
+      (node.firstElementChild !== null && node.querySelector("embed, object") !== null);
+  }
+  observer = new MutationObserver(function (records) {
+    for (var i = 0; i < records.length; i++) {
+      var added = records[i].addedNodes;
+      for (var j = 0; j < added.length; j++) {
+        if (holdsPlugin(added[j])) {
+          load();
+          return;
+        }
+      }
+    }
+  });
+  observer.observe(document, { childList: true, subtree: true });
+  if (document.documentElement && holdsPlugin(document.documentElement)) load();
+})();
+)JS";
+
+// A bare file name: letters, digits, '.', '-', '_', not starting with '.'.
+bool is_plain_name(const char* name) {
+  if (name == nullptr || name[0] == '\0' || name[0] == '.') return false;
+  for (const char* c = name; *c != '\0'; ++c) {
+    const bool ok = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') ||
+                    *c == '.' || *c == '-' || *c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool ends_with(const char* text, const char* suffix) {
+  const size_t n = std::strlen(text), m = std::strlen(suffix);
+  return n >= m && std::strcmp(text + n - m, suffix) == 0;
+}
+
+const char* content_type_of(const char* name) {
+  if (ends_with(name, ".wasm")) return "application/wasm";
+  if (ends_with(name, ".js")) return "text/javascript";
+  return "application/octet-stream";
+}
+
+void fail(WebKitURISchemeRequest* request, const char* name) {
+  GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "%s: no such file", name ? name : "");
+  webkit_uri_scheme_request_finish_error(request, error);
+  g_error_free(error);
+}
+
+// vellmir-ruffle://emulator/<name> -> <folder>/<name>
+void serve_file(WebKitURISchemeRequest* request, gpointer user_data) {
+  const std::string& folder = *static_cast<const std::string*>(user_data);
+  const char* path = webkit_uri_scheme_request_get_path(request);
+  const char* name = (path != nullptr && path[0] == '/') ? path + 1 : path;
+  if (!is_plain_name(name)) {
+    fail(request, name);
+    return;
+  }
+  const std::string file_path = folder + "/" + name;
+  GFile* file = g_file_new_for_path(file_path.c_str());
+  GFileInputStream* stream = g_file_read(file, nullptr, nullptr);
+  g_object_unref(file);
+  if (stream == nullptr) {
+    fail(request, name);
+    return;
+  }
+  gint64 size = -1;
+  if (GFileInfo* info = g_file_input_stream_query_info(stream, G_FILE_ATTRIBUTE_STANDARD_SIZE, nullptr, nullptr)) {
+    size = g_file_info_get_size(info);
+    g_object_unref(info);
+  }
+  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(G_INPUT_STREAM(stream), size);
+  webkit_uri_scheme_response_set_content_type(response, content_type_of(name));
+  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
+  soup_message_headers_set_content_type(headers, content_type_of(name), nullptr);
+  webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
+  webkit_uri_scheme_request_finish_with_response(request, response);
+  g_object_unref(response);
+  g_object_unref(stream);
+}
+
+void delete_folder(gpointer folder) {
+  delete static_cast<std::string*>(folder);
+}
+
+}  // namespace
+
+std::string flash_emulator_folder() {
+  char exe[4096];
+  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return {};
+  exe[n] = '\0';
+  std::string dir(exe);
+  dir.erase(dir.rfind('/'));
+  for (const char* relative : {"ruffle", VELLMIR_FLASH_EMULATOR_INSTALLED}) {
+    const std::string folder = dir + "/" + relative;
+    if (access((folder + "/ruffle.js").c_str(), R_OK) == 0) return folder;
+  }
+  return {};
+}
+
+void install_flash_emulator(WebKitWebContext* context, WebKitUserContentManager* content) {
+  const std::string folder = flash_emulator_folder();
+  if (folder.empty()) return;
+
+  webkit_web_context_register_uri_scheme(context, FLASH_EMULATOR_SCHEME, serve_file, new std::string(folder),
+                                         delete_folder);
+  WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+  webkit_security_manager_register_uri_scheme_as_secure(security, FLASH_EMULATOR_SCHEME);
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, FLASH_EMULATOR_SCHEME);
+
+  WebKitUserScript* script =
+      webkit_user_script_new(LOADER_SCRIPT, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+  webkit_user_content_manager_add_script(content, script);
+  webkit_user_script_unref(script);
+}

@@ -1,0 +1,135 @@
+"""Flash content in the game page, played by the bundled emulator: the real
+program under Xvfb, the game page from the harness's proxy, SWF movies that
+tests/e2e/swf.py writes byte by byte."""
+
+import unittest
+
+import harness
+import linux_program
+import swf
+from linux_program import GAME_PATH, Running, require_binary
+
+MOVIE_COLOUR = (255, 64, 0)
+TALKING_COLOUR = (0, 128, 255)
+# The movie's place on the page, inside the cut-out and clear of its text:
+# (x, y, width, height).
+EMBED = (91, 120, 200, 100)
+FIRST_FRAME_TIMEOUT = 90.0  # seconds; the emulator compiles 14 MB of WebAssembly
+
+# Added to the harness's test page: a stage above the cut-out, the function
+# the movie calls, toggleSound passing its argument on to the movie's "ping"
+# callback, and a probe telling whether the emulator's script is in the page.
+STAGE = """<div id="stage" style="position: absolute; left: %(x)dpx; top: %(y)dpx;
+     width: %(w)dpx; height: %(h)dpx">%(stage)s</div>
+<script>
+function flashReport(fields) {
+  var query = [];
+  for (var k in fields) query.push(k + "=" + encodeURIComponent(String(fields[k])));
+  new Image().src = "/__report?" + query.join("&") + "&r=" + Math.random();
+}
+function reportFromMovie(greeting) { flashReport({call: "reportFromMovie", arg: greeting}); }
+var pageToggleSound = toggleSound;
+toggleSound = function (arg) {
+  var game = document.getElementById("game");
+  var result = game && typeof game.ping === "function" ? game.ping(arg) : "none";
+  flashReport({call: "ping", arg: arg, result: result});
+  pageToggleSound(arg);
+};
+addEventListener("load", function () {
+  setTimeout(function () {
+    var loaded = document.querySelector('script[src^="vellmir-ruffle:"]') !== null;
+    flashReport({call: "probe", emulator: loaded ? "loaded" : "absent"});
+  }, 500);
+});
+</script>
+</body>"""
+
+EMBED_TAG = ('<embed id="game" src="/__asset/%s" width="%d" height="%d" '
+             'type="application/x-shockwave-flash" allowScriptAccess="always">')
+
+
+def page(stage_html):
+    x, y, w, h = EMBED
+    stage = STAGE % {"x": x, "y": y, "w": w, "h": h, "stage": stage_html}
+    assert harness.TEST_PAGE.count("</body>") == 1
+    return harness.TEST_PAGE.replace("</body>", stage)
+
+
+def embed(name):
+    return EMBED_TAG % (name, EMBED[2], EMBED[3])
+
+
+def run(testcase, stage_html, assets):
+    world = harness.World(testcase)
+    proxy = world.proxy(linux_program.HOST, page=page(stage_html), assets=assets)
+    return Running(testcase, world=world, proxy=proxy)
+
+
+def screen_rect(running, rect):
+    """A rect of the page, as (x, y, w, h) on the screen."""
+    left, top, _, _ = running.x.geometry(running.window)
+    cut_x, cut_y, _, _ = linux_program.CUTOUT
+    return rect[0] - cut_x + left, rect[1] - cut_y + top, rect[2], rect[3]
+
+
+def reports(running, call):
+    """The page's reports of one kind, as query dicts."""
+    return [r.query for r in running.proxy.requests_for(harness.REPORT_PATH) if r.query.get("call") == call]
+
+
+def share(image, rect, colour):
+    return image.count(rect, colour) / float(rect[2] * rect[3])
+
+
+@require_binary
+class FlashContentTest(unittest.TestCase):
+
+    def wait_for_colour(self, running, rect, colour, timeout=FIRST_FRAME_TIMEOUT):
+        """The screenshot once `rect` (screen) is nearly all `colour`."""
+        def shown():
+            image = harness.screenshot(running.xvfb.display)
+            return image if share(image, rect, colour) > 0.95 else None
+        return harness.wait_until(shown, timeout, interval=0.2, what="colour %s on screen" % (colour,))
+
+    def test_movie_or_none_shows_where_the_embed_is(self):
+        # (what the stage holds, its colour on screen, is the emulator loaded)
+        cases = [
+            ("solid movie", embed("solid.swf"), MOVIE_COLOUR, "loaded"),
+            ("page without Flash", "", harness.CUTOUT_COLOUR, "absent"),
+        ]
+        for name, stage_html, colour, emulator in cases:
+            with self.subTest(name):
+                running = run(self, stage_html,
+                              {"solid.swf": ("application/x-shockwave-flash",
+                                             swf.solid_movie(MOVIE_COLOUR, EMBED[2], EMBED[3]))})
+                probe = harness.wait_until(lambda: reports(running, "probe"), what="the page's probe")
+                self.assertEqual(probe[0]["emulator"], emulator)
+                stage = screen_rect(running, EMBED)
+                image = self.wait_for_colour(running, stage, colour)
+                # Around the movie the page is as it was: the cut-out's colour.
+                x, y, w, h = stage
+                for around in [(x - 20, y, 10, h), (x + w + 10, y, 10, h), (x, y - 20, w, 10),
+                               (x, y + h + 10, w, 10)]:
+                    self.assertGreater(share(image, around, harness.CUTOUT_COLOUR), 0.95, around)
+                running.prog.stop()
+
+    def test_page_and_movie_call_each_other(self):
+        # The movie registers "ping" (n -> n + 1) and calls reportFromMovie;
+        # F1 runs toggleSound(0), which calls the movie's ping.
+        running = run(self, embed("talking.swf"),
+                      {"talking.swf": ("application/x-shockwave-flash",
+                                       swf.talking_movie(TALKING_COLOUR, "hello", EMBED[2], EMBED[3]))})
+        self.wait_for_colour(running, screen_rect(running, EMBED), TALKING_COLOUR)
+        greeting = harness.wait_until(lambda: reports(running, "reportFromMovie"),
+                                      what="the movie's call into the page")
+        self.assertEqual(greeting[0]["arg"], "hello")
+
+        harness.press_key(running.xvfb.display, "F1")
+        toggles = harness.wait_until(lambda: reports(running, "ping"), what="toggleSound's call of the movie")
+        self.assertEqual((toggles[0]["arg"], toggles[0]["result"]), ("0", "1"))
+        harness.wait_until(lambda: reports(running, "toggleSound"), what="the page's own toggleSound")
+        self.assertEqual(len(running.proxy.requests_for(GAME_PATH)), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
