@@ -23,3 +23,29 @@ add_executable(hostile_handshake_tests
 target_link_libraries(hostile_handshake_tests PRIVATE vellmir_core GTest::gtest_main)
 gtest_discover_tests(hostile_handshake_tests DISCOVERY_MODE PRE_TEST
   PROPERTIES LABELS hostile TIMEOUT 60)
+
+# The fuzzer: register_hotkey and poll_hotkeys against the reference model.
+# Only in the `fuzz` preset (clang, libFuzzer); it compiles the two core
+# files itself so that they carry the fuzzer's coverage instrumentation.
+if(VELLMIR_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VELLMIR_FUZZ needs clang (libFuzzer); use the fuzz preset")
+  endif()
+  set(fuzz_flags -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+  add_executable(hotkey_fuzzer
+    ${CMAKE_CURRENT_LIST_DIR}/fuzz/hotkey_fuzz.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../hotkeys/hotkey_poller.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../hotkeys/hotkey_table.cpp
+  )
+  target_include_directories(hotkey_fuzzer PRIVATE ${CMAKE_CURRENT_LIST_DIR}/..)
+  target_compile_options(hotkey_fuzzer PRIVATE ${fuzz_flags})
+  target_link_options(hotkey_fuzzer PRIVATE ${fuzz_flags})
+  # Bounded: 30 s of fuzzing from an empty corpus; a crash leaves its input
+  # in the build folder as fuzz-crash-*.
+  set(VELLMIR_FUZZ_SECONDS 30 CACHE STRING "How long the fuzz test runs")
+  add_test(NAME fuzz.hotkeys
+           COMMAND hotkey_fuzzer -max_total_time=${VELLMIR_FUZZ_SECONDS} -max_len=512
+                   -print_final_stats=1 -artifact_prefix=${CMAKE_BINARY_DIR}/fuzz-)
+  set_tests_properties(fuzz.hotkeys PROPERTIES LABELS "hostile;fuzz"
+                       TIMEOUT 300)
+endif()
