@@ -42,6 +42,17 @@ bool is_mount_root(int fd) {
     return false;
 }
 
+// A folder that may be read but not searched lists its names, yet nothing in
+// it can be reached, not even its way back up: entering it would strand the
+// walk there, so it is left alone like one that cannot be read.
+bool can_climb_out(int fd) {
+    const int up = open_folder_at(fd, "..");
+    if (up < 0)
+        return false;
+    close(up);
+    return true;
+}
+
 // Deletes the files directly in the folder open at fd and lists its
 // subfolders. Links stay, and so do read-only files, as they do on Windows.
 Frame clear_folder(int fd, const struct stat& folder) {
@@ -73,7 +84,12 @@ Frame clear_folder(int fd, const struct stat& folder) {
 }  // namespace
 
 void delete_files_under(const std::string& folder) {
-    int fd = open_folder_at(AT_FDCWD, folder.c_str());
+    // With a trailing slash the last name resolves through a link, so a
+    // folder that is itself a link would be entered.
+    std::string path = folder;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    int fd = open_folder_at(AT_FDCWD, path.c_str());
     if (fd < 0)
         return;
     struct stat st;
@@ -92,7 +108,8 @@ void delete_files_under(const std::string& folder) {
             const int child = open_folder_at(fd, name.c_str());
             if (child < 0)
                 continue;  // gone, unreadable, or replaced by a link
-            if (fstat(child, &st) != 0 || st.st_dev != root_dev || is_mount_root(child)) {
+            if (fstat(child, &st) != 0 || st.st_dev != root_dev || is_mount_root(child) ||
+                !can_climb_out(child)) {
                 close(child);
                 continue;
             }
