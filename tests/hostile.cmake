@@ -24,6 +24,29 @@ target_link_libraries(hostile_handshake_tests PRIVATE vellmir_core GTest::gtest_
 gtest_discover_tests(hostile_handshake_tests DISCOVERY_MODE PRE_TEST
   PROPERTIES LABELS hostile TIMEOUT 60)
 
+# The Linux hand-offs from action threads to the main loop, on a private Xvfb:
+# many threads at once, while the loop runs and while the window closes. The
+# ThreadSanitizer preset builds and runs this one (label "threads").
+find_package(PkgConfig)
+if(PkgConfig_FOUND)
+  pkg_check_modules(HOSTILE_GTK IMPORTED_TARGET gtk+-3.0 webkit2gtk-4.1 x11 xi)
+endif()
+if(HOSTILE_GTK_FOUND)
+  add_executable(hostile_threads_tests
+    ${CMAKE_CURRENT_LIST_DIR}/hostile_threads_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../actions/posix_delete_files.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../actions/webkit_cache.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../app/gtk_main_window.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../hotkeys/glib_poll_timer.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/../hotkeys/x11_key_snapshot.cpp
+  )
+  target_link_libraries(hostile_threads_tests PRIVATE vellmir_core GTest::gtest PkgConfig::HOSTILE_GTK ${CMAKE_DL_LIBS}
+                        Threads::Threads)
+  gtest_discover_tests(hostile_threads_tests DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS "hostile;threads" TIMEOUT 300 RESOURCE_LOCK vellmir_e2e
+    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=0")
+endif()
+
 # The fuzzer: register_hotkey and poll_hotkeys against the reference model.
 # Only in the `fuzz` preset (clang, libFuzzer); it compiles the two core
 # files itself so that they carry the fuzzer's coverage instrumentation.
