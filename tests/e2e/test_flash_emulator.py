@@ -59,6 +59,14 @@ def embed(name):
     return EMBED_TAG % (name, EMBED[2], EMBED[3])
 
 
+# The form a page written for Internet Explorer's Flash control uses.
+ACTIVEX_OBJECT = ('<object classid="clsid:D27CDB6E-AE6D-11cf-96B8-444553540000" width="%d" height="%d">'
+                  '<param name="movie" value="/__asset/solid.swf"></object>' % EMBED[2:])
+SAME_ORIGIN_FRAME = ('<iframe src="/__asset/frame.html" width="%d" height="%d" scrolling="no" '
+                     'style="border: 0; display: block"></iframe>' % EMBED[2:])
+FRAME_PAGE = '<!DOCTYPE html><html><body style="margin: 0">%s</body></html>' % embed("solid.swf")
+
+
 def run(testcase, stage_html, assets):
     world = harness.World(testcase)
     proxy = world.proxy(linux_program.HOST, page=page(stage_html), assets=assets)
@@ -92,16 +100,19 @@ class FlashContentTest(unittest.TestCase):
         return harness.wait_until(shown, timeout, interval=0.2, what="colour %s on screen" % (colour,))
 
     def test_movie_or_none_shows_where_the_embed_is(self):
-        # (what the stage holds, its colour on screen, is the emulator loaded)
+        # (what the stage holds, its colour on screen, emulator in the top page)
         cases = [
-            ("solid movie", embed("solid.swf"), MOVIE_COLOUR, "loaded"),
+            ("embed", embed("solid.swf"), MOVIE_COLOUR, "loaded"),
+            ("ActiveX-style object", ACTIVEX_OBJECT, MOVIE_COLOUR, "loaded"),
+            ("embed in a same-origin frame", SAME_ORIGIN_FRAME, MOVIE_COLOUR, "absent"),
             ("page without Flash", "", harness.CUTOUT_COLOUR, "absent"),
         ]
+        assets = {"solid.swf": ("application/x-shockwave-flash",
+                                swf.solid_movie(MOVIE_COLOUR, EMBED[2], EMBED[3])),
+                  "frame.html": ("text/html", FRAME_PAGE)}
         for name, stage_html, colour, emulator in cases:
             with self.subTest(name):
-                running = run(self, stage_html,
-                              {"solid.swf": ("application/x-shockwave-flash",
-                                             swf.solid_movie(MOVIE_COLOUR, EMBED[2], EMBED[3]))})
+                running = run(self, stage_html, assets)
                 probe = harness.wait_until(lambda: reports(running, "probe"), what="the page's probe")
                 self.assertEqual(probe[0]["emulator"], emulator)
                 stage = screen_rect(running, EMBED)
