@@ -158,11 +158,34 @@ class Process:
             except subprocess.TimeoutExpired:
                 self.popen.kill()
                 self.popen.wait()
-        # The group is ours (start_new_session): end what is left of it.
+        # The group is ours (start_new_session): end what is left of it, and
+        # wait until none of it runs any more (it may still write files).
         try:
             os.killpg(self.pid, signal.SIGKILL)
         except (ProcessLookupError, PermissionError):
+            return
+        try:
+            wait_until(lambda: not _live_members(self.pid), timeout=10, what="the process group")
+        except TimeoutError:
             pass
+
+
+def _live_members(pgid):
+    """Processes of a process group that are not yet zombies."""
+    members = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        # pid (comm) state ppid pgrp ...; comm may hold spaces and parentheses
+        fields = stat[stat.rindex(")") + 2:].split()
+        if int(fields[2]) == pgid and fields[0] != "Z":
+            members.append(int(entry))
+    return members
 
 
 class Xvfb:
@@ -753,7 +776,11 @@ class World:
 
     def _remove(self):
         if not self.keep:
-            shutil.rmtree(self.root, ignore_errors=True)
+            for _ in range(5):
+                shutil.rmtree(self.root, ignore_errors=True)
+                if not os.path.exists(self.root):
+                    break
+                time.sleep(0.2)
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
