@@ -42,10 +42,10 @@ done
 echo
 
 if [ "$what" = all ]; then
-  if [ -x "$out/vellmir/vellmir" ] && [ -x "$out/reference_browser" ]; then
-    python3 bench/e2e_bench.py --vellmir "$out/vellmir/vellmir" --reference "$out/reference_browser" \
+  if [ -x "$out/vellmir" ] && [ -x "$out/reference_browser" ]; then
+    python3 bench/e2e_bench.py --vellmir "$out/vellmir" --reference "$out/reference_browser" \
       --runs "${BENCH_RUNS:-5}"
   else
-    echo "## program benchmarks skipped: $out/vellmir/vellmir or the reference is not built"
+    echo "## program benchmarks skipped: $out/vellmir or the reference is not built"
   fi
 fi

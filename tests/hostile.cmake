@@ -72,3 +72,19 @@ if(VELLMIR_FUZZ)
   set_tests_properties(fuzz.hotkeys PROPERTIES LABELS "hostile;fuzz"
                        TIMEOUT 300)
 endif()
+
+# F1 pressed over and over while the window closes, 50 runs of the real
+# program under Xvfb: exit status 0 every time.
+if(TARGET vellmir)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(Python3_Interpreter_FOUND)
+    add_test(NAME e2e.hostile_f1_close
+             COMMAND Python3::Interpreter -B -m unittest -v hostile_f1_close
+             WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/e2e)
+    set_tests_properties(e2e.hostile_f1_close PROPERTIES
+      LABELS "hostile;e2e"
+      TIMEOUT 600
+      RESOURCE_LOCK vellmir_e2e
+      ENVIRONMENT "VELLMIR_BINARY=$<TARGET_FILE:vellmir>;VELLMIR_GAME_HOST=${VELLMIR_GAME_HOST};ASAN_OPTIONS=detect_leaks=0")
+  endif()
+endif()
