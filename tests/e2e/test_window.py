@@ -77,7 +77,7 @@ class MainWindowTest(unittest.TestCase):
         harness.press_key(self.run_.xvfb.display, "Escape", hold=0.2)
         harness.press_key(self.run_.xvfb.display, "k", hold=0.2)
         keys = self.run_.proxy.wait_for_reports(2, call="keydown")
-        self.assertEqual([k["key"] for k in keys[:2]], ["Escape", "k"])
+        self.assertEqual(sorted(k["key"] for k in keys), ["Escape", "k"])
         self.assertTrue(self.run_.prog.running)
         self.assertTrue(self.x.viewable(self.window))
 
