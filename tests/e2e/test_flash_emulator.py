@@ -2,6 +2,9 @@
 program under Xvfb, the game page from the harness's proxy, SWF movies that
 tests/e2e/swf.py writes byte by byte."""
 
+import glob
+import json
+import os
 import unittest
 
 import harness
@@ -67,6 +70,31 @@ SAME_ORIGIN_FRAME = ('<iframe src="/__asset/frame.html" width="%d" height="%d" s
 FRAME_PAGE = '<!DOCTYPE html><html><body style="margin: 0">%s</body></html>' % embed("solid.swf")
 
 
+def emulator_files():
+    """The emulator's files the program under test serves: the build tree's
+    or the installed ones."""
+    where = os.path.dirname(linux_program.BINARY)
+    for folder in (os.path.join(where, "ruffle"), os.path.join(where, "..", "share", "vellmir", "ruffle")):
+        if os.path.exists(os.path.join(folder, "ruffle.js")):
+            return folder
+    return None
+
+
+# Fetches each address from the page and reports what came back.
+FETCH_STAGE = """<script>
+addEventListener("load", function () {
+  %s.forEach(function (address, i) {
+    fetch(address).then(function (response) {
+      return response.arrayBuffer().then(function (body) {
+        flashReport({call: "fetch", i: i, status: response.status, type: response.headers.get("Content-Type"),
+                     length: body.byteLength});
+      });
+    }, function () { flashReport({call: "fetch", i: i, status: "failed"}); });
+  });
+});
+</script>"""
+
+
 def run(testcase, stage_html, assets):
     world = harness.World(testcase)
     proxy = world.proxy(linux_program.HOST, page=page(stage_html), assets=assets)
@@ -123,6 +151,33 @@ class FlashContentTest(unittest.TestCase):
                                (x, y + h + 10, w, 10)]:
                     self.assertGreater(share(image, around, harness.CUTOUT_COLOUR), 0.95, around)
                 running.prog.stop()
+
+    def test_scheme_serves_the_emulator_files_and_nothing_else(self):
+        folder = emulator_files()
+        self.assertIsNotNone(folder, "no emulator files beside " + linux_program.BINARY)
+        wasm = os.path.basename(sorted(glob.glob(os.path.join(folder, "*.wasm")))[0])
+        base = "vellmir-ruffle://emulator/"
+        # (address, status, Content-Type, length)
+        cases = [
+            (base + "ruffle.js", 200, "text/javascript", os.path.getsize(os.path.join(folder, "ruffle.js"))),
+            (base + wasm, 200, "application/wasm", os.path.getsize(os.path.join(folder, wasm))),
+            (base + "missing.js", "failed", None, None),
+            (base + "../../../../../../etc/passwd", "failed", None, None),
+            (base + "..%2f..%2f..%2f..%2f..%2f..%2fetc%2fpasswd", "failed", None, None),
+            (base + "%2e%2e/%2e%2e/%2e%2e/%2e%2e/%2e%2e/etc/passwd", "failed", None, None),
+            (base + ".copied", "failed", None, None),
+            ("vellmir-ruffle:///etc/passwd", "failed", None, None),
+        ]
+        running = run(self, FETCH_STAGE % json.dumps([c[0] for c in cases]), {})
+        got = harness.wait_until(lambda: len(reports(running, "fetch")) == len(cases) and reports(running, "fetch"),
+                                 what="every fetch to end")
+        by_index = {int(r["i"]): r for r in got}
+        for i, (address, status, ctype, length) in enumerate(cases):
+            with self.subTest(address):
+                r = by_index[i]
+                self.assertEqual(r["status"], str(status))
+                if status == 200:
+                    self.assertEqual((r["type"], int(r["length"])), (ctype, length))
 
     def test_page_and_movie_call_each_other(self):
         # The movie registers "ping" (n -> n + 1) and calls reportFromMovie;
