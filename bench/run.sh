@@ -44,7 +44,8 @@ echo
 if [ "$what" = all ]; then
   if [ -x "$out/vellmir" ] && [ -x "$out/reference_browser" ]; then
     python3 bench/e2e_bench.py --vellmir "$out/vellmir" --reference "$out/reference_browser" \
-      --runs "${BENCH_RUNS:-5}"
+      --probe "$out/libtick_probe.so" --runs "${BENCH_RUNS:-5}" --idle "${BENCH_IDLE:-30}" \
+      --presses "${BENCH_PRESSES:-120}" --f2-files "${BENCH_F2_FILES:-100000}"
   else
     echo "## program benchmarks skipped: $out/vellmir or the reference is not built"
   fi
