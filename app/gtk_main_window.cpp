@@ -8,7 +8,6 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,7 +30,6 @@ constexpr char COOKIE_FILE[] = "cookies.sqlite";
 // Main thread only. game_view is cleared as soon as the window starts to go
 // away, so a request handled after that finds nothing to drive.
 std::thread::id main_thread_id;
-GtkWidget* main_window = nullptr;
 WebKitWebView* game_view = nullptr;
 WebKitWebsiteDataManager* data_manager = nullptr;
 
@@ -107,7 +105,6 @@ WebKitWebContext* create_web_context() {
 void on_window_destroy(GtkWidget*, gpointer) {
     // From here on, navigation and cache requests are dropped.
     game_view = nullptr;
-    main_window = nullptr;
     if (gtk_main_level() > 0)
         gtk_main_quit();
 }
@@ -232,7 +229,6 @@ bool open_main_window() {
     g_signal_connect(window, "key-press-event", G_CALLBACK(on_key_press), nullptr);
     g_signal_connect(window, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
     g_signal_connect(window, "map-event", G_CALLBACK(on_first_map), nullptr);
-    main_window = window;
     game_view = WEBKIT_WEB_VIEW(view);
 
     // What is already waiting is handled before the created event.
