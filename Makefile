@@ -3,12 +3,19 @@
 # need first.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps run build test test-linux test-windows clean
+.PHONY: all deps packages run build test test-linux test-windows bench clean
 
 all: build
 
-deps:
+# Debian packages, then the Flash emulator from the npm lock file (again only
+# when the lock file changes).
+deps: packages node_modules/.package-lock.json
+
+packages:
 	./scripts/install-deps.sh
+
+node_modules/.package-lock.json: package.json package-lock.json | packages
+	npm ci --no-audit --no-fund
 
 build: deps
 	cmake --preset linux
@@ -17,7 +24,9 @@ build: deps
 run: build
 	./build/linux/vellmir
 
-test: deps test-linux test-windows
+test: deps
+	$(MAKE) test-linux
+	$(MAKE) test-windows
 
 test-linux:
 	cmake --preset linux-asan
@@ -28,6 +37,9 @@ test-windows:
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS)
 	ctest --preset mingw
+
+bench: deps
+	bench/run.sh
 
 clean:
 	rm -rf build

@@ -8,6 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config make
   # Linux program
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxi-dev
+  # the Flash emulator's package (npm)
+  nodejs npm
   # Windows cross build and its tests
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   # unit tests
