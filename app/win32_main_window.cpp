@@ -85,6 +85,17 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         break;
     case WM_HELP:
         return TRUE;  // F1 opens no help
+    case WM_GETMINMAXINFO: {
+        // The window keeps its size on a screen smaller than itself: by
+        // default an overlapped window is held to the screen's size plus a
+        // frame.
+        auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
+        if (limits->ptMaxTrackSize.x < MAIN_WINDOW_WIDTH)
+            limits->ptMaxTrackSize.x = MAIN_WINDOW_WIDTH;
+        if (limits->ptMaxTrackSize.y < MAIN_WINDOW_HEIGHT)
+            limits->ptMaxTrackSize.y = MAIN_WINDOW_HEIGHT;
+        return 0;
+    }
     case WM_VELLMIR_NAVIGATE: {
         char* address = reinterpret_cast<char*>(lparam);
         navigate_game_view(address);  // nothing once the browser is gone

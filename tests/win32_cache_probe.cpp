@@ -5,8 +5,8 @@
 //                                 (three of them, and one cookie) and a tree
 //                                 of files below <cache folder>\<tag>
 //   win32_cache_probe list <tag>  prints "entry <url>" for every URL-cache
-//                                 entry that mentions the tag, "cookie <url>"
-//                                 for every cookie entry, and "folder <path>"
+//                                 entry, "cookie <url>" for every cookie
+//                                 entry, and "folder <path>"
 //                                 or "file <path> <attributes>" for what is
 //                                 below <cache folder>\<tag>
 #include "app/win32_windows.h"
@@ -100,7 +100,7 @@ int list(const std::string& tag) {
         const std::string url = entry->lpszSourceUrlName;
         if (entry->CacheEntryType & COOKIE_CACHE_ENTRY)
             std::printf("cookie %s\n", url.c_str());
-        else if (url.find(tag) != std::string::npos)
+        else
             std::printf("entry %s\n", url.c_str());
         size = 0;
         FindNextUrlCacheEntryA(find, nullptr, &size);
