@@ -2,17 +2,8 @@
 # Wine when cross-built, and the end-to-end tests of vellmir.exe under Wine
 # and Xvfb.
 
-# Under Wine these tests run in a prefix of their own inside the build folder,
-# so that neither a developer's own prefix nor its URL cache is touched: the
-# emulator of each test program sets it. The first listing of the tests makes
-# the prefix, which takes a while.
-set(VELLMIR_WINE_TEST_EMULATOR)
-if(CMAKE_CROSSCOMPILING AND VELLMIR_WINE)
-  set(VELLMIR_WINE_TEST_PREFIX ${CMAKE_BINARY_DIR}/wine-prefix)
-  set(VELLMIR_WINE_TEST_EMULATOR env "WINEPREFIX=${VELLMIR_WINE_TEST_PREFIX}" WINEDEBUG=-all
-    "WINEDLLOVERRIDES=mscoree,mshtml=" ${VELLMIR_WINE})
-endif()
-
+# Under Wine they run in the build tree's own prefix (vellmir_add_gtest), so
+# the URL-cache test never touches a developer's own prefix.
 add_executable(win32_browser_cache_tests
   win32_browser_cache_test.cpp
   ${PROJECT_SOURCE_DIR}/actions/win32_browser_cache.cpp
@@ -29,12 +20,7 @@ target_link_libraries(win32_platform_tests PRIVATE vellmir_core GTest::gtest_mai
 
 foreach(test_program win32_browser_cache_tests win32_platform_tests)
   target_compile_definitions(${test_program} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
-  if(VELLMIR_WINE_TEST_EMULATOR)
-    set_property(TARGET ${test_program} PROPERTY CROSSCOMPILING_EMULATOR ${VELLMIR_WINE_TEST_EMULATOR})
-  endif()
-  gtest_discover_tests(${test_program} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300
-    TEST_PREFIX "${test_program}."
-    PROPERTIES LABELS unit)
+  vellmir_add_gtest(${test_program})
 endforeach()
 
 # Helpers of the end-to-end tests.
