@@ -1,6 +1,7 @@
-// F2's folder walk against hostile cache folders: link loops, links that lead
-// outside, very deep and very wide trees, folders it may not read, two walks
-// at once, and a tree rearranged while it is walked. In every case the walk
+// F2's folder walk against hostile cache folders: a wide tree of 100,000 files
+// with link loops, links that lead outside and folders it may not read planted
+// in it, pipes and sockets, two walks at once, and a tree rearranged while it
+// is walked. (Ten thousand levels of nesting are the unit tests' own case.) In every case the walk
 // ends, the files it may delete are gone, and nothing outside is touched.
 #include "actions/game_actions.h"
 
@@ -198,51 +199,6 @@ void plant_hazards(Scene& s, const std::string& at) {
     ASSERT_EQ(chmod((at + "/frozen").c_str(), 0555), 0);
 }
 
-constexpr int DEEP_LEVELS = 10000;
-
-// One folder inside the next, DEEP_LEVELS deep: far beyond PATH_MAX, so it is
-// built and checked by descriptor.
-void deep_nesting(Scene& s) {
-    populate_outside(s);
-    int fd = open(s.cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    for (int level = 1; level <= DEEP_LEVELS; ++level) {
-        ASSERT_EQ(mkdirat(fd, "d", 0755), 0) << "level " << level;
-        const int child = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        close(fd);
-        fd = child;
-        ASSERT_GE(fd, 0) << "level " << level;
-        if (level % 1000 == 0 || level == DEEP_LEVELS) {
-            const int file = openat(fd, "file", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-            ASSERT_GE(file, 0);
-            close(file);
-        }
-    }
-    ASSERT_EQ(symlinkat(s.outside.c_str(), fd, "out"), 0);
-    ASSERT_EQ(symlinkat("../../../..", fd, "up"), 0);
-    close(fd);
-    plant_hazards(s, s.cache);
-    s.extra_check = [](Scene& scene) {
-        int dir = open(scene.cache.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ASSERT_GE(dir, 0);
-        int files_left = 0;
-        int level = 0;
-        for (; level < DEEP_LEVELS; ++level) {
-            const int child = openat(dir, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (child < 0)
-                break;
-            close(dir);
-            dir = child;
-            struct stat st;
-            if (fstatat(dir, "file", &st, AT_SYMLINK_NOFOLLOW) == 0)
-                ++files_left;
-        }
-        close(dir);
-        EXPECT_EQ(level, DEEP_LEVELS) << "every folder stays, at every depth";
-        EXPECT_EQ(files_left, 0);
-    };
-}
-
 constexpr int WIDE_FANOUT = 10;
 constexpr int WIDE_FILES = 1000;  // per leaf folder: 10 x 10 x 1000 = 100,000 files
 
@@ -306,7 +262,6 @@ TEST_P(HostileWalk, EndsDeletesWhatItMayAndNothingOutside) {
 INSTANTIATE_TEST_SUITE_P(
     Trees, HostileWalk,
     ::testing::Values(HostileCase{"FifoAndSocket", special_files},
-                      HostileCase{"TenThousandLevels", deep_nesting},
                       HostileCase{"HundredThousandFiles", hundred_thousand_files}),
     [](const ::testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
