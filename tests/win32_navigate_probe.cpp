@@ -8,9 +8,15 @@
 //                                           asks the window to close, and
 //                                           goes on navigating until the
 //                                           process has ended
+//
+// Once the window is open it prints what it is made of: "style", "exstyle",
+// "view" (the game view's rectangle in the window's client coordinates and
+// whether it is a visible tab stop) and "icons" (the sizes of the large and
+// small icon).
 #include "app/win32_windows.h"
 #include <ole2.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/game_view.h"
@@ -37,6 +43,36 @@ DWORD WINAPI navigate_through_close(LPVOID) {
     }
 }
 
+int icon_width(HWND window, WPARAM which) {
+    const auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, which, 0));
+    ICONINFO info = {};
+    if (icon == nullptr || !GetIconInfo(icon, &info))
+        return 0;
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor != nullptr)
+        DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+void describe_window() {
+    const HWND window = FindWindowW(L"VellmirMainWindow", nullptr);
+    const HWND view = GetWindow(window, GW_CHILD);
+    RECT place = {};
+    GetWindowRect(view, &place);
+    MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&place), 2);
+    const LONG_PTR view_style = GetWindowLongPtrW(view, GWL_STYLE);
+    std::printf("style 0x%08lx\nexstyle 0x%08lx\n",
+                static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_STYLE)),
+                static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+    std::printf("view %ld %ld %ld %ld visible=%d tabstop=%d\n", place.left, place.top,
+                place.right - place.left, place.bottom - place.top,
+                (view_style & WS_VISIBLE) != 0, (view_style & WS_TABSTOP) != 0);
+    std::printf("icons %d %d\n", icon_width(window, ICON_BIG), icon_width(window, ICON_SMALL));
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +83,7 @@ int main(int argc, char** argv) {
     OleInitialize(nullptr);
     if (!open_main_window())
         return 2;
+    describe_window();
     HANDLE thread = CreateThread(nullptr, 0, close ? navigate_through_close : navigate_once,
                                  nullptr, 0, nullptr);
     CloseHandle(thread);

@@ -15,6 +15,9 @@ from wine_program import (EXE, GAME_HOST, GAME_PAGE_PATH, TITLE, WINDOW_SIZE, Wi
                           remove_template, require_exe, windows_path)
 
 MWM_HINTS_DECORATIONS = 2
+WS_POPUP, WS_CHILD, WS_CLIPCHILDREN = 0x80000000, 0x40000000, 0x02000000
+WS_CAPTION, WS_BORDER, WS_DLGFRAME = 0x00C00000, 0x00800000, 0x00400000
+WS_SYSMENU, WS_THICKFRAME, WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0x80000, 0x40000, 0x20000, 0x10000
 EXIT_FAILED_TO_OPEN = 255  # -1, as Wine hands it on to Unix
 
 
@@ -150,7 +153,20 @@ class NavigateTest(unittest.TestCase):
                             "http://%s/flash/from-a-thread.htm" % GAME_HOST)
         window = run.x.wait_for_window(program.pid)
         run.proxy.wait_for_requests("/flash/from-a-thread.htm")
+        run.proxy.wait_for_requests(GAME_PAGE_PATH)
         close_and_wait(self, run, program, window)
+
+        # What the window is made of, as the probe saw it once it was open.
+        report = dict(line.split(" ", 1) for line in program.output()[0].splitlines())
+        style, exstyle = int(report["style"], 16), int(report["exstyle"], 16)
+        for bit in (WS_CLIPCHILDREN, WS_MINIMIZEBOX):
+            self.assertTrue(style & bit, hex(style))
+        for bit in (WS_CAPTION, WS_BORDER, WS_DLGFRAME, WS_SYSMENU, WS_THICKFRAME,
+                    WS_MAXIMIZEBOX, WS_CHILD, WS_POPUP):
+            self.assertFalse(style & bit, hex(style))
+        self.assertEqual(exstyle, 0)
+        self.assertEqual(report["view"], "-51 -80 1060 680 visible=1 tabstop=1")
+        self.assertEqual(report["icons"], "32 16")
 
     def test_navigates_while_the_window_closes_are_dropped(self):
         run = WineRun(self)
