@@ -1,6 +1,6 @@
 // Clearing the WebBrowser control's temporary Internet files on Windows: the
 // WinINet URL cache (cookies stay) and the files below the cache folder.
-#include "app/win32_windows.h"
+#include <windows.h>
 #include <shlobj.h>
 #include <wininet.h>
 

@@ -2,7 +2,7 @@
 // Everything here runs on the main thread.
 #pragma once
 
-#include "app/win32_windows.h"
+#include <windows.h>
 
 // Creates the game view's window (hidden, a tab stop) as a child of parent
 // at the given place, with the browser control inside and its four settings

@@ -1,5 +1,5 @@
 // The start-up handshake's platform half on Windows.
-#include "app/win32_windows.h"
+#include <windows.h>
 
 #include <string>
 

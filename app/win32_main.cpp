@@ -1,5 +1,5 @@
 // Vellmir's entry point on Windows: start-up, the message loop, the end.
-#include "app/win32_windows.h"
+#include <windows.h>
 #include <ole2.h>
 
 #include "app/handshake.h"

@@ -2,7 +2,7 @@
 // screen, filled by the game view.
 #include "app/win32_main_window.h"
 
-#include "app/win32_windows.h"
+#include <windows.h>
 
 #include <cstdlib>
 #include <cstring>

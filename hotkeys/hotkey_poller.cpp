@@ -4,10 +4,10 @@
 
 int32_t held_modifiers(const KeySnapshot& snapshot) {
     int32_t held = 0;
-    if (snapshot.slot[VK_ALT_KEY] < 0) held |= MOD_ALT;
-    if (snapshot.slot[VK_CONTROL_KEY] < 0) held |= MOD_CTRL;
-    if (snapshot.slot[VK_SHIFT_KEY] < 0) held |= MOD_SHIFT;
-    if (snapshot.slot[VK_LEFT_WIN_KEY] < 0) held |= MOD_LEFT_WIN;
+    if (snapshot.slot[VK_ALT_KEY] < 0) held |= MODIFIER_ALT;
+    if (snapshot.slot[VK_CONTROL_KEY] < 0) held |= MODIFIER_CTRL;
+    if (snapshot.slot[VK_SHIFT_KEY] < 0) held |= MODIFIER_SHIFT;
+    if (snapshot.slot[VK_LEFT_WIN_KEY] < 0) held |= MODIFIER_LEFT_WIN;
     return held;
 }
 

@@ -17,10 +17,10 @@ constexpr int DEFAULT_POLL_INTERVAL_MS = 10;
 
 // Modifier bits, by the Windows virtual-key code they sample.
 enum ModifierMask : int32_t {
-    MOD_ALT = 1,      // VK_MENU 18
-    MOD_CTRL = 2,     // VK_CONTROL 17
-    MOD_SHIFT = 4,    // VK_SHIFT 16
-    MOD_LEFT_WIN = 8, // VK_LWIN 91 (the right Windows key is no modifier)
+    MODIFIER_ALT = 1,      // VK_MENU 18
+    MODIFIER_CTRL = 2,     // VK_CONTROL 17
+    MODIFIER_SHIFT = 4,    // VK_SHIFT 16
+    MODIFIER_LEFT_WIN = 8, // VK_LWIN 91 (the right Windows key is no modifier)
 };
 
 enum FireState : uint8_t {

@@ -1,5 +1,5 @@
 // The hotkey poller's clock, key sampler and action threads on Windows.
-#include "app/win32_windows.h"
+#include <windows.h>
 
 #include <new>
 

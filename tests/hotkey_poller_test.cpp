@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The checks after a transition consume the press even when they fail: an
 // entry whose modifiers do not match still ends up Fired.
 TEST_F(HotkeyPollerTest, FailedChecksStillConsumeThePress) {
-    register_hotkey(never_run, 112, MOD_CTRL);
+    register_hotkey(never_run, 112, MODIFIER_CTRL);
     register_hotkey(never_run, -113, 0, 65);
     hotkey_table[1]->state = FIRE_DOWN;
     key_down(112);
@@ -180,27 +180,27 @@ INSTANTIATE_TEST_SUITE_P(
                  {{tapped(112)}, {}, {tapped(112)}, {tapped(112)}}, "...."},
         Scenario{"ShiftHeldAsF1GoesDownNeverFiresEvenAfterShiftIsReleased", 112, 0, 0,
                  {{down(16), down(112)}, {down(112)}, {down(112)}, {}, {down(112)}}, "....F"},
-        Scenario{"CtrlF1WantsExactlyCtrl", 112, MOD_CTRL, 0,
+        Scenario{"CtrlF1WantsExactlyCtrl", 112, MODIFIER_CTRL, 0,
                  {{down(17), down(112)}, {}, {down(17), down(16), down(112)}, {}, {down(112)}, {},
                   {down(17), down(112)}},
                  "F.....F"},
-        Scenario{"AllFourModifiers", 112, MOD_ALT | MOD_CTRL | MOD_SHIFT | MOD_LEFT_WIN, 0,
+        Scenario{"AllFourModifiers", 112, MODIFIER_ALT | MODIFIER_CTRL | MODIFIER_SHIFT | MODIFIER_LEFT_WIN, 0,
                  {{down(18), down(17), down(16), down(112)}, {},
                   {down(18), down(17), down(16), down(91), down(112)}},
                  "..F"},
-        Scenario{"RightWindowsKeyDoesNotSatisfyTheWindowsBit", 112, MOD_LEFT_WIN, 0,
+        Scenario{"RightWindowsKeyDoesNotSatisfyTheWindowsBit", 112, MODIFIER_LEFT_WIN, 0,
                  {{down(92), down(112)}, {}, {down(91), down(112)}}, "..F"},
         Scenario{"RightWindowsKeyHeldDoesNotBlock", 112, 0, 0, {{down(92), down(112)}}, "F"},
-        Scenario{"ATappedModifierIsNotHeld", 112, MOD_SHIFT, 0,
+        Scenario{"ATappedModifierIsNotHeld", 112, MODIFIER_SHIFT, 0,
                  {{tapped(16), down(112)}, {}, {down(16), down(112)}}, "..F"},
         Scenario{"ShiftAsMainKeyWithoutItsBitNeverFires", 16, 0, 0,
                  {{down(16)}, {}, {down(16)}, {down(16)}, {}}, "....."},
-        Scenario{"ShiftAsMainKeyWithItsBitFires", 16, MOD_SHIFT, 0, {{down(16)}, {}, {down(16)}},
+        Scenario{"ShiftAsMainKeyWithItsBitFires", 16, MODIFIER_SHIFT, 0, {{down(16)}, {}, {down(16)}},
                  "F.F"},
-        Scenario{"LeftWindowsKeyAsMainKeyWithItsBitFires", 91, MOD_LEFT_WIN, 0, {{down(91)}}, "F"},
+        Scenario{"LeftWindowsKeyAsMainKeyWithItsBitFires", 91, MODIFIER_LEFT_WIN, 0, {{down(91)}}, "F"},
         Scenario{"ReleaseFiringFiresOnTheWayUp", -112, 0, 0,
                  {{down(112)}, {down(112)}, {}, {}, {down(112)}, {}}, "..F..F"},
-        Scenario{"ReleaseFiringWantsTheModifiersWhenTheKeyComesUp", -112, MOD_CTRL, 0,
+        Scenario{"ReleaseFiringWantsTheModifiersWhenTheKeyComesUp", -112, MODIFIER_CTRL, 0,
                  {{down(17), down(112)}, {down(17)}, {}, {down(112)}, {}, {}, {down(112)}, {down(17)}},
                  ".F.....F"},
         Scenario{"ExtraKeyHeldBeforeTheMainKey", 112, 0, 65, {{down(65)}, {down(65), down(112)}},

@@ -1,5 +1,5 @@
 // The Windows cache clearing on real folders and a real WinINet URL cache.
-#include "app/win32_windows.h"
+#include <windows.h>
 #include <shlobj.h>
 #include <wininet.h>
 

@@ -9,7 +9,7 @@
 //                                 entry, and "folder <path>"
 //                                 or "file <path> <attributes>" for what is
 //                                 below <cache folder>\<tag>
-#include "app/win32_windows.h"
+#include <windows.h>
 #include <shlobj.h>
 #include <wininet.h>
 

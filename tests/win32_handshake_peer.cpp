@@ -6,7 +6,7 @@
 //
 //   win32_handshake_peer <program>
 //   -> "bytes: 11 22 33 ..." and "exit: 0"
-#include "app/win32_windows.h"
+#include <windows.h>
 
 #include <cstdio>
 

@@ -13,7 +13,7 @@
 // "view" (the game view's rectangle in the window's client coordinates and
 // whether it is a visible tab stop) and "icons" (the sizes of the large and
 // small icon).
-#include "app/win32_windows.h"
+#include <windows.h>
 #include <ole2.h>
 
 #include <cstdio>

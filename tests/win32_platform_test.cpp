@@ -1,7 +1,7 @@
 // The Windows platform calls that need no display: the handshake's section
 // writing, the executable path, action threads, and a navigate that finds no
 // window.
-#include "app/win32_windows.h"
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
