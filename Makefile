@@ -32,6 +32,12 @@ test-linux:
 	cmake --preset linux-asan
 	cmake --build --preset linux-asan -j $(JOBS)
 	ctest --preset linux-asan -j $(JOBS)
+	cmake --preset linux-tsan
+	cmake --build --preset linux-tsan -j $(JOBS)
+	ctest --preset linux-tsan
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	ctest --preset fuzz
 
 test-windows:
 	cmake --preset mingw

@@ -8,12 +8,12 @@ packages=(
   cmake ninja-build g++ pkg-config make
   # Linux program
   libgtk-3-dev libwebkit2gtk-4.1-dev libx11-dev libxi-dev
-  # the Flash emulator's package (npm)
-  nodejs npm
   # Windows cross build and its tests
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
-  # unit tests
-  googletest
+  # unit tests, the ThreadSanitizer and libFuzzer runs
+  googletest clang libclang-rt-14-dev
+  # benchmarks
+  valgrind bc
   # end-to-end tests
   xvfb xauth xdotool imagemagick x11-utils python3
 )
@@ -22,6 +22,10 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# node and npm fetch the pinned Flash emulator; a node from elsewhere that
+# brings its own npm will do.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
+
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
