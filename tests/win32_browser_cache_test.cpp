@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "actions/game_actions.h"
+#include "win32_cache_seed.h"
 
 namespace {
 
@@ -226,25 +227,6 @@ struct CacheSeed {
     DWORD type;
 };
 
-// Puts an entry into the cache, backed by a small file as a download would be.
-bool seed_entry(const CacheSeed& seed) {
-    char file_name[MAX_PATH] = {};
-    if (!CreateUrlCacheEntryA(seed.url.c_str(), 0, "txt", file_name, 0))
-        return false;
-    HANDLE file = CreateFileA(file_name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(file, "cached", 6, &written, nullptr);
-    CloseHandle(file);
-    FILETIME never = {};
-    static char headers[] = "HTTP/1.1 200 OK\r\n\r\n";
-    return CommitUrlCacheEntryA(seed.url.c_str(), file_name, never, never, seed.type,
-                                reinterpret_cast<BYTE*>(headers), sizeof headers - 1, nullptr,
-                                nullptr) != FALSE;
-}
-
 bool in_cache(const std::string& url) {
     DWORD size = 0;
     if (GetUrlCacheEntryInfoA(url.c_str(), nullptr, &size))
@@ -265,7 +247,7 @@ TEST(UrlCache, DeletesEveryEntryButCookies) {
         {"Cookie:user@vellmir.test/" + tag, COOKIE_CACHE_ENTRY},
     };
     for (const CacheSeed& seed : seeds)
-        ASSERT_TRUE(seed_entry(seed)) << seed.url << " error " << GetLastError();
+        ASSERT_TRUE(seed_url_cache_entry(seed.url, seed.type)) << seed.url << " error " << GetLastError();
 
     EXPECT_TRUE(delete_url_cache_entries());
 

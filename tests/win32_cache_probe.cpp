@@ -17,30 +17,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "win32_cache_seed.h"
+
 namespace {
 
 std::string cache_folder() {
     char buffer[MAX_PATH] = {};
     SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE);
     return buffer;
-}
-
-bool seed_entry(const std::string& url, DWORD type) {
-    char file_name[MAX_PATH] = {};
-    if (!CreateUrlCacheEntryA(url.c_str(), 0, "txt", file_name, 0))
-        return false;
-    HANDLE file = CreateFileA(file_name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(file, "cached", 6, &written, nullptr);
-    CloseHandle(file);
-    FILETIME never = {};
-    static char headers[] = "HTTP/1.1 200 OK\r\n\r\n";
-    return CommitUrlCacheEntryA(url.c_str(), file_name, never, never, type,
-                                reinterpret_cast<BYTE*>(headers), sizeof headers - 1, nullptr,
-                                nullptr) != FALSE;
 }
 
 bool make_file(const std::string& path, DWORD attributes) {
@@ -53,10 +37,10 @@ bool make_file(const std::string& path, DWORD attributes) {
 }
 
 int seed(const std::string& tag) {
-    bool ok = seed_entry("http://" + tag + ".test/page.htm", NORMAL_CACHE_ENTRY) &&
-              seed_entry("http://" + tag + ".test/game.swf", NORMAL_CACHE_ENTRY) &&
-              seed_entry("http://" + tag + ".test/sticky.js", STICKY_CACHE_ENTRY) &&
-              seed_entry("Cookie:user@" + tag + ".test/", COOKIE_CACHE_ENTRY);
+    bool ok = seed_url_cache_entry("http://" + tag + ".test/page.htm", NORMAL_CACHE_ENTRY) &&
+              seed_url_cache_entry("http://" + tag + ".test/game.swf", NORMAL_CACHE_ENTRY) &&
+              seed_url_cache_entry("http://" + tag + ".test/sticky.js", STICKY_CACHE_ENTRY) &&
+              seed_url_cache_entry("Cookie:user@" + tag + ".test/", COOKIE_CACHE_ENTRY);
     const std::string top = cache_folder() + "\\" + tag;
     for (const char* folder : {"", "\\sub", "\\sub\\deeper", "\\empty"})
         ok = ok && (CreateDirectoryA((top + folder).c_str(), nullptr) ||
