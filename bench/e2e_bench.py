@@ -28,53 +28,10 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import harness  # noqa: E402
+from bench_common import Cleanups, pss_kib, session_pids  # noqa: E402
 
 HOST = os.environ.get("VELLMIR_GAME_HOST", "games.example")
 GAME_PATH = "/flash/78072.htm"
-
-
-class Case:
-    """Stand-in for the unittest.TestCase the harness cleans up through."""
-
-    def __init__(self):
-        self.cleanups = []
-
-    def addCleanup(self, fn, *args):
-        self.cleanups.append((fn, args))
-
-    def cleanup(self):
-        while self.cleanups:
-            fn, args = self.cleanups.pop()
-            try:
-                fn(*args)
-            except Exception:  # noqa: BLE001 - best effort, as unittest does
-                pass
-
-
-def session_pids(sid):
-    pids = []
-    for name in os.listdir("/proc"):
-        if not name.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % name) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            if int(fields[3]) == sid:  # field 6: session id
-                pids.append(int(name))
-        except (OSError, IndexError, ValueError):
-            pass
-    return pids
-
-
-def pss_kib(pid):
-    try:
-        with open("/proc/%d/smaps_rollup" % pid) as f:
-            for line in f:
-                if line.startswith("Pss:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
 
 
 def comm(pid):
@@ -106,7 +63,7 @@ def percentile(values, p):
 
 def launch(binary, idle_seconds, extra_env=None):
     """One launch: start-up times, PSS by process, idle CPU of the UI process."""
-    case = Case()
+    case = Cleanups()
     try:
         world = harness.World(case, prefix="vellmir-bench-")
         xvfb = world.xvfb()
@@ -139,7 +96,7 @@ def launch(binary, idle_seconds, extra_env=None):
             "idle_cpu": cpu1 - cpu0, "status": status,
         }
     finally:
-        case.cleanup()
+        case.run()
 
 
 class XTest:
@@ -184,7 +141,7 @@ def stamp_reports(proxy):
 
 
 def hotkey_latency(binary, presses):
-    case = Case()
+    case = Cleanups()
     try:
         world = harness.World(case, prefix="vellmir-bench-")
         xvfb = world.xvfb()
@@ -224,7 +181,7 @@ def hotkey_latency(binary, presses):
         prog.wait(30)
         return hotkey, page, missed
     finally:
-        case.cleanup()
+        case.run()
 
 
 def make_cache_tree(root, files):
@@ -244,7 +201,7 @@ def make_cache_tree(root, files):
 
 
 def f2_jitter(binary, probe, files):
-    case = Case()
+    case = Cleanups()
     try:
         world = harness.World(case, prefix="vellmir-bench-")
         xvfb = world.xvfb()
@@ -293,7 +250,7 @@ def f2_jitter(binary, probe, files):
         return {"unlinks": unlinks, "walk_s": (last_ns - first_ns) / 1e9,
                 "press_to_first_ms": (first_ns - pressed) / 1e6, "quiet": quiet, "busy": busy}
     finally:
-        case.cleanup()
+        case.run()
 
 
 def describe(values, unit="ms"):

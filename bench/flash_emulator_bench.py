@@ -19,7 +19,6 @@ Prints medians (min..max). Nothing is asserted.
 import argparse
 import json
 import os
-import re
 import statistics
 import sys
 import time
@@ -29,57 +28,11 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
 import harness  # noqa: E402
 import linux_program  # noqa: E402
+from bench_common import Cleanups, session_pss_kib  # noqa: E402
 import swf  # noqa: E402
 import test_flash_emulator as pages  # noqa: E402
 
 SETTLE = 5.0  # seconds of playing (or idling) before PSS is read
-
-
-class Cleanups:
-    """Stands in for a unittest.TestCase: runs cleanups newest first."""
-
-    def __init__(self):
-        self.calls = []
-
-    def addCleanup(self, fn, *args):
-        self.calls.append((fn, args))
-
-    def run(self):
-        while self.calls:
-            fn, args = self.calls.pop()
-            try:
-                fn(*args)
-            except Exception:  # noqa: BLE001 -- cleaning up regardless
-                pass
-
-
-def descendants(pid):
-    children = {}
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open("/proc/%s/stat" % entry) as f:
-                    ppid = int(f.read().rsplit(")", 1)[1].split()[1])
-            except (OSError, IndexError, ValueError):
-                continue
-            children.setdefault(ppid, []).append(int(entry))
-    tree, pending = [], [pid]
-    while pending:
-        p = pending.pop()
-        tree.append(p)
-        pending.extend(children.get(p, []))
-    return tree
-
-
-def pss_kib(pid):
-    total = 0
-    for p in descendants(pid):
-        try:
-            with open("/proc/%d/smaps_rollup" % p) as f:
-                total += sum(int(m) for m in re.findall(r"^Pss:\s+(\d+) kB", f.read(), re.M))
-        except OSError:
-            pass
-    return total
 
 
 def loader_source():
@@ -106,8 +59,7 @@ def start(cleanups, stage_html, assets):
 def one_run(binary_assets):
     result = {}
     # With the movie.
-    cleanups = Cleanups()
-    try:
+    with Cleanups() as cleanups:
         running = start(cleanups, pages.embed("solid.swf"), binary_assets)
         asked = running.proxy.requests_for(linux_program.GAME_PATH)[0].time
         rect = pages.screen_rect(running, pages.EMBED)
@@ -117,27 +69,19 @@ def one_run(binary_assets):
         result["first_frame"] = harness.wait_until(shown, pages.FIRST_FRAME_TIMEOUT, interval=0.01,
                                                    what="the movie") - asked
         time.sleep(SETTLE)
-        result["pss_flash"] = pss_kib(running.prog.pid)
-    finally:
-        cleanups.run()
+        result["pss_flash"] = session_pss_kib(running.prog.pid)
     # Without.
-    cleanups = Cleanups()
-    try:
+    with Cleanups() as cleanups:
         running = start(cleanups, "", binary_assets)
         harness.wait_until(lambda: pages.reports(running, "probe"), what="the probe")
         time.sleep(SETTLE)
-        result["pss_plain"] = pss_kib(running.prog.pid)
-    finally:
-        cleanups.run()
+        result["pss_plain"] = session_pss_kib(running.prog.pid)
     # Script costs.
-    cleanups = Cleanups()
-    try:
+    with Cleanups() as cleanups:
         running = start(cleanups, TIMING_STAGE % json.dumps(loader_source()), binary_assets)
         timing = harness.wait_until(lambda: pages.reports(running, "timing"), what="the timing")[0]
         result["loader_ms"] = float(timing["loader"])
         result["ruffle_ms"] = float(timing["ruffle"])
-    finally:
-        cleanups.run()
     return result
 
 
