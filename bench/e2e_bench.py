@@ -16,6 +16,7 @@ Nothing here asserts anything.
 """
 
 import argparse
+import contextlib
 import ctypes
 import mmap
 import os
@@ -61,14 +62,19 @@ def percentile(values, p):
     return values[k]
 
 
-def launch(binary, idle_seconds, extra_env=None):
-    """One launch: start-up times, PSS by process, idle CPU of the UI process."""
-    case = Cleanups()
-    try:
+@contextlib.contextmanager
+def bench_world():
+    """A private X server, the test-page proxy and an X client, all ended
+    when the block ends."""
+    with Cleanups() as case:
         world = harness.World(case, prefix="vellmir-bench-")
         xvfb = world.xvfb()
-        proxy = world.proxy(HOST)
-        x = world.x11(xvfb.display)
+        yield world, xvfb, world.proxy(HOST), world.x11(xvfb.display)
+
+
+def launch(binary, idle_seconds, extra_env=None):
+    """One launch: start-up times, PSS by process, idle CPU of the UI process."""
+    with bench_world() as (world, xvfb, proxy, x):
         env = world.env(display=xvfb.display, proxy=proxy, extra=extra_env)
         t0 = time.monotonic()
         prog = world.start([binary], env)
@@ -95,8 +101,6 @@ def launch(binary, idle_seconds, extra_env=None):
             "pss": sum(p for _, p in tree.values()), "tree": tree,
             "idle_cpu": cpu1 - cpu0, "status": status,
         }
-    finally:
-        case.run()
 
 
 class XTest:
@@ -141,12 +145,7 @@ def stamp_reports(proxy):
 
 
 def hotkey_latency(binary, presses):
-    case = Cleanups()
-    try:
-        world = harness.World(case, prefix="vellmir-bench-")
-        xvfb = world.xvfb()
-        proxy = world.proxy(HOST)
-        x = world.x11(xvfb.display)
+    with bench_world() as (world, xvfb, proxy, x):
         prog = world.start([binary], world.env(display=xvfb.display, proxy=proxy))
         window = x.wait_for_window(prog.pid)
         proxy.wait_for_reports(1, call="loaded", timeout=60)
@@ -180,8 +179,6 @@ def hotkey_latency(binary, presses):
         x.request_close(window)
         prog.wait(30)
         return hotkey, page, missed
-    finally:
-        case.run()
 
 
 def make_cache_tree(root, files):
@@ -201,12 +198,7 @@ def make_cache_tree(root, files):
 
 
 def f2_jitter(binary, probe, files):
-    case = Cleanups()
-    try:
-        world = harness.World(case, prefix="vellmir-bench-")
-        xvfb = world.xvfb()
-        proxy = world.proxy(HOST)
-        x = world.x11(xvfb.display)
+    with bench_world() as (world, xvfb, proxy, x):
         log_path = world.path("ticks.bin")
         env = world.env(display=xvfb.display, proxy=proxy,
                         extra={"LD_PRELOAD": probe, "VELLMIR_TICK_LOG": log_path})
@@ -249,8 +241,6 @@ def f2_jitter(binary, probe, files):
         busy = intervals(first_ns, last_ns)
         return {"unlinks": unlinks, "walk_s": (last_ns - first_ns) / 1e9,
                 "press_to_first_ms": (first_ns - pressed) / 1e6, "quiet": quiet, "busy": busy}
-    finally:
-        case.run()
 
 
 def describe(values, unit="ms"):
