@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "hotkeys/hotkey_poller.h"  // the virtual-key names
+
 inline constexpr const char SOUND_SCRIPT_ADDRESS[] = "javascript:toggleSound(0)";
-constexpr int32_t GAME_SOUND_KEY = 112;  // F1
-constexpr int32_t CLEAR_CACHE_KEY = 113; // F2
+constexpr int32_t GAME_SOUND_KEY = VK_F1_KEY;
+constexpr int32_t CLEAR_CACHE_KEY = VK_F2_KEY;
 
 // F1: runs the page's own toggleSound(0). The id is ignored.
 void toggle_game_sound(int32_t id);

@@ -1,12 +1,7 @@
 // The embedded browser that shows the game, and the page it loads.
 #pragma once
 
-#ifndef VELLMIR_GAME_HOST
-#define VELLMIR_GAME_HOST "games.example"
-#endif
-
-// The game page; the host is set at configure time (VELLMIR_GAME_HOST).
-inline constexpr const char GAME_PAGE_URL[] = "http://" VELLMIR_GAME_HOST "/flash/78072.htm";
+#include "app/program_facts.h"  // GAME_PAGE_URL
 
 // Platform: hand one address to the browser, from any thread, without
 // waiting for it. A "javascript:" address runs in the page being shown. A

@@ -1,8 +1,10 @@
-// What the GTK main window shares with the WebKit cache actions. Linux only.
+// The WebKitGTK game view as the GTK main window and the WebKit cache actions
+// see it. Linux only; defined in app/gtk_game_view.cpp.
 #pragma once
 
 #include <string>
 
+#include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 // True on the thread that opened the main window (the GTK main thread).
@@ -16,3 +18,12 @@ WebKitWebsiteDataManager* game_view_data_manager();
 // Neither is created here.
 std::string browser_data_folder();
 std::string browser_cache_folder();
+
+// Main thread, once: the browser profile and the view, sized for its place
+// in the window and not yet loading anything. Marks the calling thread as the
+// main thread. Null when WebKit could not make them.
+GtkWidget* create_game_view();
+
+// Main thread: the window is going away; navigation and cache requests are
+// dropped from now on.
+void forget_game_view();

@@ -2,6 +2,7 @@
 // the main loop, and the exit status.
 #include "app/handshake.h"
 #include "app/main_window.h"
+#include "app/program_facts.h"
 #include "hotkeys/hotkey_table.h"
 
 #include <gtk/gtk.h>
@@ -12,13 +13,12 @@
 namespace {
 
 constexpr int EXIT_STARTUP_FAILED = 255;  // -1 as an exit status
-constexpr char STARTUP_FAILED_MESSAGE[] = "Failed to load the startup window.";
 
 void report_startup_failure(bool have_display) {
     if (have_display) {
         GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                                    GTK_BUTTONS_OK, "%s", STARTUP_FAILED_MESSAGE);
-        gtk_window_set_title(GTK_WINDOW(dialog), "Vellmir");
+        gtk_window_set_title(GTK_WINDOW(dialog), PROGRAM_NAME);
         gtk_dialog_run(GTK_DIALOG(dialog));
         gtk_widget_destroy(dialog);
     } else {
@@ -38,7 +38,7 @@ int start_program() {
     // XWayland). Command-line arguments are not looked at.
     gdk_set_allowed_backends("x11");
     g_set_prgname("vellmir");
-    g_set_application_name("Vellmir");
+    g_set_application_name(PROGRAM_NAME);
     const bool have_display = gtk_init_check(nullptr, nullptr) != FALSE;
 
     temp_name_handshake();

@@ -2,9 +2,12 @@
 // script, injected at document start, configures it and loads it on demand.
 #include "app/webkit_flash_emulator.h"
 
+#include "app/handshake.h"  // own_executable_path
+
 #include <libsoup/soup.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #ifndef VELLMIR_FLASH_EMULATOR_INSTALLED
@@ -18,7 +21,9 @@ namespace {
 // <object>: ruffle.js (about 450 KB) is fetched and parsed when one appears,
 // so a page without them pays for this script alone. Ruffle itself then
 // replaces the Flash content and keeps watching the page.
-constexpr const char LOADER_SCRIPT[] = R"JS((function () {
+// It is a function of the base address of the emulator's files, called with
+// loader_script()'s argument.
+constexpr const char LOADER_SCRIPT[] = R"JS((function (base) {
   "use strict";
   // The top frame and frames of its origin; a frame of another site is left alone.
   if (window !== window.top) {
@@ -28,7 +33,6 @@ constexpr const char LOADER_SCRIPT[] = R"JS((function () {
       return;
     }
   }
-  var base = "vellmir-ruffle://emulator/";
   var player = window.RufflePlayer = window.RufflePlayer || {};
   var config = player.config = player.config || {};
   config.publicPath = base;
@@ -78,103 +82,116 @@ constexpr const char LOADER_SCRIPT[] = R"JS((function () {
   });
   observer.observe(document, { childList: true, subtree: true });
   if (document.documentElement && holdsPlugin(document.documentElement)) load();
-})();
-)JS";
+}))JS";
+
+// The loader, called with the base address of the emulator's files.
+std::string loader_script() {
+    return std::string(LOADER_SCRIPT) + "(\"" + FLASH_EMULATOR_SCHEME + "://emulator/\");\n";
+}
 
 // A bare file name: letters, digits, '.', '-', '_', not starting with '.'.
 bool is_plain_name(const char* name) {
-  if (name == nullptr || name[0] == '\0' || name[0] == '.') return false;
-  for (const char* c = name; *c != '\0'; ++c) {
-    const bool ok = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') ||
-                    *c == '.' || *c == '-' || *c == '_';
-    if (!ok) return false;
-  }
-  return true;
+    if (name == nullptr || name[0] == '\0' || name[0] == '.')
+        return false;
+    for (const char* c = name; *c != '\0'; ++c) {
+        const bool ok = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') ||
+                        (*c >= '0' && *c <= '9') || *c == '.' || *c == '-' || *c == '_';
+        if (!ok)
+            return false;
+    }
+    return true;
 }
 
 bool ends_with(const char* text, const char* suffix) {
-  const size_t n = std::strlen(text), m = std::strlen(suffix);
-  return n >= m && std::strcmp(text + n - m, suffix) == 0;
+    const size_t n = std::strlen(text), m = std::strlen(suffix);
+    return n >= m && std::strcmp(text + n - m, suffix) == 0;
 }
 
 const char* content_type_of(const char* name) {
-  if (ends_with(name, ".wasm")) return "application/wasm";
-  if (ends_with(name, ".js")) return "text/javascript";
-  return "application/octet-stream";
+    if (ends_with(name, ".wasm"))
+        return "application/wasm";
+    if (ends_with(name, ".js"))
+        return "text/javascript";
+    return "application/octet-stream";
 }
 
 void fail(WebKitURISchemeRequest* request, const char* name) {
-  GError* error = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "%s: no such file", name ? name : "");
-  webkit_uri_scheme_request_finish_error(request, error);
-  g_error_free(error);
+    GError* error =
+        g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_FOUND, "%s: no such file", name ? name : "");
+    webkit_uri_scheme_request_finish_error(request, error);
+    g_error_free(error);
 }
 
-// vellmir-ruffle://emulator/<name> -> <folder>/<name>
+// <FLASH_EMULATOR_SCHEME>://emulator/<name> -> <folder>/<name>
 void serve_file(WebKitURISchemeRequest* request, gpointer user_data) {
-  const std::string& folder = *static_cast<const std::string*>(user_data);
-  const char* path = webkit_uri_scheme_request_get_path(request);
-  const char* name = (path != nullptr && path[0] == '/') ? path + 1 : path;
-  if (!is_plain_name(name)) {
-    fail(request, name);
-    return;
-  }
-  const std::string file_path = folder + "/" + name;
-  GFile* file = g_file_new_for_path(file_path.c_str());
-  GFileInputStream* stream = g_file_read(file, nullptr, nullptr);
-  g_object_unref(file);
-  if (stream == nullptr) {
-    fail(request, name);
-    return;
-  }
-  gint64 size = -1;
-  if (GFileInfo* info = g_file_input_stream_query_info(stream, G_FILE_ATTRIBUTE_STANDARD_SIZE, nullptr, nullptr)) {
-    size = g_file_info_get_size(info);
-    g_object_unref(info);
-  }
-  WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(G_INPUT_STREAM(stream), size);
-  webkit_uri_scheme_response_set_content_type(response, content_type_of(name));
-  SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-  soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
-  soup_message_headers_set_content_type(headers, content_type_of(name), nullptr);
-  webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
-  webkit_uri_scheme_request_finish_with_response(request, response);
-  g_object_unref(response);
-  g_object_unref(stream);
+    const std::string& folder = *static_cast<const std::string*>(user_data);
+    const char* path = webkit_uri_scheme_request_get_path(request);
+    const char* name = (path != nullptr && path[0] == '/') ? path + 1 : path;
+    if (!is_plain_name(name)) {
+        fail(request, name);
+        return;
+    }
+    const std::string file_path = folder + "/" + name;
+    GFile* file = g_file_new_for_path(file_path.c_str());
+    GFileInputStream* stream = g_file_read(file, nullptr, nullptr);
+    g_object_unref(file);
+    if (stream == nullptr) {
+        fail(request, name);
+        return;
+    }
+    gint64 size = -1;
+    if (GFileInfo* info = g_file_input_stream_query_info(stream, G_FILE_ATTRIBUTE_STANDARD_SIZE,
+                                                         nullptr, nullptr)) {
+        size = g_file_info_get_size(info);
+        g_object_unref(info);
+    }
+    WebKitURISchemeResponse* response =
+        webkit_uri_scheme_response_new(G_INPUT_STREAM(stream), size);
+    webkit_uri_scheme_response_set_content_type(response, content_type_of(name));
+    SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    soup_message_headers_append(headers, "Access-Control-Allow-Origin", "*");
+    soup_message_headers_set_content_type(headers, content_type_of(name), nullptr);
+    webkit_uri_scheme_response_set_http_headers(response, headers);  // takes the headers
+    webkit_uri_scheme_request_finish_with_response(request, response);
+    g_object_unref(response);
+    g_object_unref(stream);
 }
 
-void delete_folder(gpointer folder) {
-  delete static_cast<std::string*>(folder);
-}
+void delete_folder(gpointer folder) { delete static_cast<std::string*>(folder); }
 
 }  // namespace
 
 std::string flash_emulator_folder() {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return {};
-  exe[n] = '\0';
-  std::string dir(exe);
-  dir.erase(dir.rfind('/'));
-  for (const char* relative : {"ruffle", VELLMIR_FLASH_EMULATOR_INSTALLED}) {
-    const std::string folder = dir + "/" + relative;
-    if (access((folder + "/ruffle.js").c_str(), R_OK) == 0) return folder;
-  }
-  return {};
+    // The executable's real folder: a link to the program finds the files
+    // beside the program itself.
+    char* exe = realpath(own_executable_path().c_str(), nullptr);
+    if (exe == nullptr)
+        return {};
+    std::string dir(exe);
+    std::free(exe);
+    dir.erase(dir.rfind('/'));
+    for (const char* relative : {"ruffle", VELLMIR_FLASH_EMULATOR_INSTALLED}) {
+        const std::string folder = dir + "/" + relative;
+        if (access((folder + "/ruffle.js").c_str(), R_OK) == 0)
+            return folder;
+    }
+    return {};
 }
 
 void install_flash_emulator(WebKitWebContext* context, WebKitUserContentManager* content) {
-  const std::string folder = flash_emulator_folder();
-  if (folder.empty()) return;
+    const std::string folder = flash_emulator_folder();
+    if (folder.empty())
+        return;
 
-  webkit_web_context_register_uri_scheme(context, FLASH_EMULATOR_SCHEME, serve_file, new std::string(folder),
-                                         delete_folder);
-  WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
-  webkit_security_manager_register_uri_scheme_as_secure(security, FLASH_EMULATOR_SCHEME);
-  webkit_security_manager_register_uri_scheme_as_cors_enabled(security, FLASH_EMULATOR_SCHEME);
+    webkit_web_context_register_uri_scheme(context, FLASH_EMULATOR_SCHEME, serve_file,
+                                           new std::string(folder), delete_folder);
+    WebKitSecurityManager* security = webkit_web_context_get_security_manager(context);
+    webkit_security_manager_register_uri_scheme_as_secure(security, FLASH_EMULATOR_SCHEME);
+    webkit_security_manager_register_uri_scheme_as_cors_enabled(security, FLASH_EMULATOR_SCHEME);
 
-  WebKitUserScript* script =
-      webkit_user_script_new(LOADER_SCRIPT, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-  webkit_user_content_manager_add_script(content, script);
-  webkit_user_script_unref(script);
+    WebKitUserScript* script =
+        webkit_user_script_new(loader_script().c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
 }

@@ -4,6 +4,7 @@
 
 #include "app/handshake.h"
 #include "app/main_window.h"
+#include "app/program_facts.h"
 #include "app/win32_main_window.h"
 #include "hotkeys/hotkey_table.h"
 
@@ -13,8 +14,7 @@ int start_program() {
     OleInitialize(nullptr);  // a single-threaded apartment for the browser
     temp_name_handshake();
     if (!open_main_window()) {
-        MessageBoxA(nullptr, "Loading the startup window failed.", "Vellmir",
-                    MB_OK | MB_ICONERROR);
+        MessageBoxA(nullptr, STARTUP_FAILED_MESSAGE, PROGRAM_NAME, MB_OK | MB_ICONERROR);
         ExitProcess(static_cast<UINT>(-1));
     }
     if (main_window_exists())

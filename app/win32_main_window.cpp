@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/game_view.h"
 #include "app/main_window.h"
@@ -15,9 +16,13 @@
 namespace {
 
 const wchar_t MAIN_WINDOW_CLASS[] = L"VellmirMainWindow";
-// "Vellmir内嵌程序", spelt with escapes so that it reads the same whatever
-// the compiler takes the source's encoding to be.
-const wchar_t MAIN_WINDOW_TITLE[] = L"Vellmir\u5185\u5D4C\u7A0B\u5E8F";
+// The title as UTF-16, so that it reads the same whatever the system's code
+// page is.
+std::wstring main_window_title() {
+    wchar_t title[64] = {};
+    MultiByteToWideChar(CP_UTF8, 0, MAIN_WINDOW_TITLE, -1, title, 64);
+    return title;
+}
 
 // Carries a heap copy of an address from an action thread; the window
 // procedure owns it once the message has been posted.
@@ -176,7 +181,7 @@ bool open_main_window() {
         return false;
 
     const Rect place = main_window_rect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    const HWND window = CreateWindowExW(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE,
+    const HWND window = CreateWindowExW(0, MAIN_WINDOW_CLASS, main_window_title().c_str(),
                                         WS_OVERLAPPED | WS_CLIPCHILDREN | WS_MINIMIZEBOX, place.left,
                                         place.top, place.width, place.height, nullptr, nullptr,
                                         instance, nullptr);

@@ -3,14 +3,7 @@
 // page shows.
 #pragma once
 
-constexpr int MAIN_WINDOW_WIDTH = 941;
-constexpr int MAIN_WINDOW_HEIGHT = 590;
-
-// The game view in the window's client coordinates.
-constexpr int GAME_VIEW_LEFT = -51;
-constexpr int GAME_VIEW_TOP = -80;
-constexpr int GAME_VIEW_WIDTH = 1060;
-constexpr int GAME_VIEW_HEIGHT = 680;
+#include "app/program_facts.h"
 
 struct Rect {
     int left, top, width, height;

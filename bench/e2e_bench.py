@@ -30,9 +30,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import harness  # noqa: E402
 from bench_common import Cleanups, pss_kib, session_pids  # noqa: E402
-
-HOST = os.environ.get("VELLMIR_GAME_HOST", "games.example")
-GAME_PATH = "/flash/78072.htm"
+from program_facts import GAME_PATH, HOST  # noqa: E402
 
 
 def comm(pid):

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/game_view.h"
+#include "app/program_facts.h"
 
 int main(int argc, char** argv) {
     gdk_set_allowed_backends("x11");
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     gtk_window_set_title(GTK_WINDOW(window), "reference");
     gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
-    gtk_window_set_default_size(GTK_WINDOW(window), 941, 590);
+    gtk_window_set_default_size(GTK_WINDOW(window), MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
     gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_CENTER);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 

@@ -8,7 +8,7 @@ set(VELLMIR_ICON_SIZES 16 24 32 48 64 128)
 # program runs from; the install puts the same files into the hicolor theme.
 set(icons_source ${CMAKE_BINARY_DIR}/generated/vellmir_icons.cpp)
 set(icons_text "// Generated from app/resources/vellmir-*.png by cmake/linux.cmake.\n")
-string(APPEND icons_text "struct EmbeddedIcon { int size; const unsigned char* data; unsigned long length; };\n")
+string(APPEND icons_text "#include \"app/embedded_icons.h\"\n")
 set(icons_table "")
 foreach(size IN LISTS VELLMIR_ICON_SIZES)
   set(png ${PROJECT_SOURCE_DIR}/app/resources/vellmir-${size}.png)
@@ -24,18 +24,26 @@ string(APPEND icons_text "extern const EmbeddedIcon VELLMIR_ICONS[] = {\n${icons
 string(APPEND icons_text "extern const int VELLMIR_ICON_COUNT = sizeof VELLMIR_ICONS / sizeof VELLMIR_ICONS[0];\n")
 file(CONFIGURE OUTPUT ${icons_source} CONTENT "${icons_text}" @ONLY)
 
-add_executable(vellmir
+# The Linux platform files, apart from the entry point and the icons; the
+# tests and the benchmarks reuse them.
+set(VELLMIR_LINUX_SOURCES
   ${PROJECT_SOURCE_DIR}/actions/posix_delete_files.cpp
   ${PROJECT_SOURCE_DIR}/actions/webkit_cache.cpp
-  ${PROJECT_SOURCE_DIR}/app/gtk_main.cpp
+  ${PROJECT_SOURCE_DIR}/app/gtk_game_view.cpp
   ${PROJECT_SOURCE_DIR}/app/gtk_main_window.cpp
   ${PROJECT_SOURCE_DIR}/app/posix_handshake.cpp
   ${PROJECT_SOURCE_DIR}/hotkeys/glib_poll_timer.cpp
   ${PROJECT_SOURCE_DIR}/hotkeys/x11_key_snapshot.cpp
-  ${icons_source}
 )
 find_package(Threads REQUIRED)
-target_link_libraries(vellmir PRIVATE vellmir_core PkgConfig::VELLMIR_LINUX Threads::Threads)
+set(VELLMIR_LINUX_LIBRARIES PkgConfig::VELLMIR_LINUX Threads::Threads)
+
+add_executable(vellmir
+  ${PROJECT_SOURCE_DIR}/app/gtk_main.cpp
+  ${VELLMIR_LINUX_SOURCES}
+  ${icons_source}
+)
+target_link_libraries(vellmir PRIVATE vellmir_core ${VELLMIR_LINUX_LIBRARIES})
 set_target_properties(vellmir PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 include(${PROJECT_SOURCE_DIR}/cmake/flash_emulator.cmake)
 

@@ -11,8 +11,10 @@
 // An action routine: receives the id of the hotkey that fired.
 using HotkeyCallback = void (*)(int32_t id);
 
+// Ids are HOTKEY_ID_BASE plus the entry's 1-based position: large enough
+// that no id is 0 (which means "refused") and that an id is never mistaken
+// for a small count or a key code.
 constexpr int32_t HOTKEY_ID_BASE = 1000000;
-constexpr unsigned HOTKEY_TIMER_ID = 16661;
 constexpr int DEFAULT_POLL_INTERVAL_MS = 10;
 
 // Modifier bits, by the Windows virtual-key code they sample.
@@ -27,6 +29,8 @@ enum FireState : uint8_t {
     FIRE_IDLE = 0,
     FIRE_DOWN = 1,
     FIRE_RELEASE_PENDING = 2,  // only ever seen within a tick
+    // The state's established encoding: Fired is 88, not 3. Only the poller
+    // and its tests read these values; any distinct value would work alike.
     FIRE_FIRED = 88,
 };
 

@@ -8,6 +8,11 @@
 
 namespace {
 
+// A thread timer has no window, and then SetTimer ignores the id it is given
+// and returns one of its own; this one is passed only so that the call reads
+// the same everywhere it is written.
+constexpr UINT_PTR HOTKEY_TIMER_ID = 16661;
+
 void CALLBACK poll_timer_proc(HWND, UINT, UINT_PTR, DWORD) {
     poll_hotkeys();
 }

@@ -7,6 +7,7 @@
 // requests go to a proxy address that refuses them, so nothing leaves the
 // machine.
 #include "actions/game_actions.h"
+#include "app/embedded_icons.h"
 #include "app/game_view.h"
 #include "app/main_window.h"
 #include "hotkeys/hotkey_table.h"
@@ -27,11 +28,6 @@
 #include <vector>
 
 // The window's icon images come from the program's build; none are needed here.
-struct EmbeddedIcon {
-    int size;
-    const unsigned char* data;
-    unsigned long length;
-};
 extern const EmbeddedIcon VELLMIR_ICONS[] = {{0, nullptr, 0}};
 extern const int VELLMIR_ICON_COUNT = 0;
 

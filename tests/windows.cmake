@@ -38,13 +38,10 @@ endforeach()
 # End-to-end: vellmir.exe under Wine and Xvfb, through tests/e2e/harness.py.
 find_program(VELLMIR_XVFB Xvfb)
 if(CMAKE_CROSSCOMPILING AND VELLMIR_WINE AND VELLMIR_XVFB)
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  add_test(NAME e2e.wine
-           COMMAND Python3::Interpreter -B -m unittest -v wine_test_vellmir
-           WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
-  set_tests_properties(e2e.wine PROPERTIES
-    LABELS e2e
-    TIMEOUT 1200
-    RESOURCE_LOCK vellmir_e2e
-    ENVIRONMENT "VELLMIR_EXE=$<TARGET_FILE:vellmir>;VELLMIR_WINE=${VELLMIR_WINE};VELLMIR_GAME_HOST=${VELLMIR_GAME_HOST};VELLMIR_HANDSHAKE_PEER=$<TARGET_FILE:win32_handshake_peer>;VELLMIR_CACHE_PROBE=$<TARGET_FILE:win32_cache_probe>;VELLMIR_NAVIGATE_PROBE=$<TARGET_FILE:win32_navigate_probe>")
+  vellmir_add_e2e_test(wine wine_test_vellmir TIMEOUT 1200 ENVIRONMENT
+    "VELLMIR_EXE=$<TARGET_FILE:vellmir>"
+    "VELLMIR_WINE=${VELLMIR_WINE}"
+    "VELLMIR_HANDSHAKE_PEER=$<TARGET_FILE:win32_handshake_peer>"
+    "VELLMIR_CACHE_PROBE=$<TARGET_FILE:win32_cache_probe>"
+    "VELLMIR_NAVIGATE_PROBE=$<TARGET_FILE:win32_navigate_probe>")
 endif()

@@ -31,6 +31,8 @@ import threading
 import time
 import urllib.parse
 
+from program_facts import CUTOUT, GAME_VIEW
+
 DEFAULT_TIMEOUT = 30.0  # seconds; generous, the sanitizer builds are slow
 
 # The test game page. Everything outside the cut-out that the window shows,
@@ -48,10 +50,10 @@ TEST_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>Test game</title>
 <link rel="stylesheet" href="/__asset/game.css">
 <style>
-html, body { margin: 0; padding: 0; overflow: hidden; width: 1060px; height: 680px;
-             background: rgb(255, 0, 255); font-family: "DejaVu Sans", sans-serif; }
-#cutout { position: absolute; left: 51px; top: 80px; width: 941px; height: 590px;
-          background: rgb(0, 160, 64); color: white; text-align: center; }
+html, body { margin: 0; padding: 0; overflow: hidden; width: %(view_w)dpx; height: %(view_h)dpx;
+             background: rgb%(margin)s; font-family: "DejaVu Sans", sans-serif; }
+#cutout { position: absolute; left: %(cut_x)dpx; top: %(cut_y)dpx; width: %(cut_w)dpx; height: %(cut_h)dpx;
+          background: rgb%(cutout)s; color: white; text-align: center; }
 #cutout h1 { margin: 190px 0 10px; font-size: 64px; letter-spacing: 4px; }
 #cutout p { margin: 6px; font-size: 22px; }
 #sound { font-weight: bold; }
@@ -66,7 +68,7 @@ function report(query) {
 function toggleSound(arg) {
   calls += 1;
   var sound = document.getElementById("sound");
-  if (sound) sound.textContent = calls % 2 ? "off" : "on";
+  if (sound) sound.textContent = calls %% 2 ? "off" : "on";
   report("call=toggleSound&arg=" + encodeURIComponent(String(arg)) + "&n=" + calls +
          "&cookie=" + encodeURIComponent(document.cookie));
 }
@@ -82,7 +84,9 @@ document.addEventListener("keydown", function (e) {
 <img src="/__asset/logo.svg" width="1" height="1" alt="">
 </div></body>
 </html>
-"""
+""" % {"view_w": GAME_VIEW[2], "view_h": GAME_VIEW[3], "margin": MARGIN_COLOUR,
+       "cutout": CUTOUT_COLOUR, "cut_x": CUTOUT[0], "cut_y": CUTOUT[1], "cut_w": CUTOUT[2],
+       "cut_h": CUTOUT[3]}
 
 ASSETS = {
     "game.css": ("text/css", "#cutout { outline: none; }\n" + "/* padding */\n" * 400),

@@ -5,14 +5,10 @@ import os
 import unittest
 
 import harness
+from program_facts import CUTOUT, GAME_PATH, HOST, WINDOW_SIZE  # noqa: F401 (re-exported)
 
 BINARY = os.environ.get("VELLMIR_BINARY", "")
 LAUNCH_PROBE = os.environ.get("VELLMIR_LAUNCH_PROBE", "")
-HOST = os.environ.get("VELLMIR_GAME_HOST", "games.example")
-GAME_PATH = "/flash/78072.htm"
-WINDOW_SIZE = (941, 590)
-# What shows of the page: (51, 80) to (992, 670).
-CUTOUT = (51, 80, 941, 590)
 
 
 def require_binary(testcase_class):

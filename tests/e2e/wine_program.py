@@ -13,14 +13,11 @@ import tempfile
 import unittest
 
 import harness
+from program_facts import GAME_PATH as GAME_PAGE_PATH, HOST as GAME_HOST, TITLE, WINDOW_SIZE  # noqa: F401
 
 EXE = os.environ.get("VELLMIR_EXE")
 WINE = os.environ.get("VELLMIR_WINE", "wine64")
 WINESERVER = os.path.join(os.path.dirname(WINE), "wineserver") if os.path.isabs(WINE) else "wineserver"
-GAME_HOST = os.environ.get("VELLMIR_GAME_HOST", "games.example")
-GAME_PAGE_PATH = "/flash/78072.htm"
-TITLE = "Vellmir内嵌程序"
-WINDOW_SIZE = (941, 590)
 MAIN_WINDOW_CLASS = "VellmirMainWindow"
 PREFIX_TIMEOUT = 300
 

@@ -1,0 +1,29 @@
+# End-to-end tests of the Linux program: the real binary under Xvfb, driven by
+# Python (standard library only) through tests/e2e/harness.py.
+
+# Preloaded by the start-up test to see the order of the program's calls. It
+# is plain C without sanitizers: it must load before everything else.
+add_library(vellmir_launch_probe MODULE e2e/launch_probe.c)
+set_property(TARGET vellmir_launch_probe PROPERTY COMPILE_OPTIONS -Wall -Wextra)
+set_property(TARGET vellmir_launch_probe PROPERTY LINK_OPTIONS "")
+target_link_libraries(vellmir_launch_probe PRIVATE ${CMAKE_DL_LIBS})
+add_dependencies(vellmir_launch_probe vellmir)
+
+set(linux_e2e_environment
+  "VELLMIR_BINARY=$<TARGET_FILE:vellmir>"
+  "VELLMIR_LAUNCH_PROBE=$<TARGET_FILE:vellmir_launch_probe>"
+  "ASAN_OPTIONS=detect_leaks=0")
+
+foreach(name window hotkeys cache handshake lifecycle)
+  vellmir_add_e2e_test(${name} test_${name} ENVIRONMENT ${linux_e2e_environment})
+endforeach()
+
+# Flash content played by the bundled emulator.
+if(VELLMIR_FLASH_EMULATOR)
+  vellmir_add_e2e_test(flash_emulator test_flash_emulator ENVIRONMENT ${linux_e2e_environment})
+endif()
+
+# F1 pressed over and over while the window closes, 50 runs of the real
+# program: exit status 0 every time.
+vellmir_add_e2e_test(hostile_f1_close hostile_f1_close LABELS hostile e2e
+                     ENVIRONMENT ${linux_e2e_environment})
