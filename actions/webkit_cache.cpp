@@ -1,5 +1,7 @@
-// The F2 action's browser side on WebKitGTK: every item of the game view's
-// website data but cookies, and the cache folder.
+// The F2 action's browser side on WebKitGTK: the game view's cached downloads
+// (memory cache, disk cache, offline application cache), and the cache folder.
+// Cookies and whatever a page stored on purpose stay: local storage and
+// IndexedDB hold game saves (the Flash emulator keeps SharedObjects there).
 #include "actions/game_actions.h"
 #include "app/gtk_game_view.h"
 
@@ -46,8 +48,9 @@ gboolean start_clear(gpointer data) {
         delete request;
         return G_SOURCE_REMOVE;
     }
-    const auto types = static_cast<WebKitWebsiteDataTypes>(WEBKIT_WEBSITE_DATA_ALL &
-                                                           ~WEBKIT_WEBSITE_DATA_COOKIES);
+    const auto types = static_cast<WebKitWebsiteDataTypes>(
+        WEBKIT_WEBSITE_DATA_MEMORY_CACHE | WEBKIT_WEBSITE_DATA_DISK_CACHE |
+        WEBKIT_WEBSITE_DATA_OFFLINE_APPLICATION_CACHE);
     // A time span of 0 clears everything, whatever its age.
     webkit_website_data_manager_clear(manager, types, 0, nullptr, on_cleared, request);
     return G_SOURCE_REMOVE;
