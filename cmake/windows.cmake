@@ -4,6 +4,7 @@
 # The Win32 platform files, apart from the entry point; the tests reuse them.
 set(VELLMIR_WIN32_SOURCES
   ${PROJECT_SOURCE_DIR}/actions/win32_browser_cache.cpp
+  ${PROJECT_SOURCE_DIR}/actions/win32_delete_files.cpp
   ${PROJECT_SOURCE_DIR}/app/win32_game_view.cpp
   ${PROJECT_SOURCE_DIR}/app/win32_handshake.cpp
   ${PROJECT_SOURCE_DIR}/app/win32_main_window.cpp

@@ -11,6 +11,13 @@ add_executable(win32_browser_cache_tests
 target_link_libraries(win32_browser_cache_tests PRIVATE GTest::gtest_main wininet shell32)
 target_include_directories(win32_browser_cache_tests PRIVATE ${PROJECT_SOURCE_DIR})
 
+add_executable(win32_delete_files_tests
+  win32_delete_files_test.cpp
+  ${PROJECT_SOURCE_DIR}/actions/win32_delete_files.cpp
+)
+target_link_libraries(win32_delete_files_tests PRIVATE GTest::gtest_main)
+target_include_directories(win32_delete_files_tests PRIVATE ${PROJECT_SOURCE_DIR})
+
 add_executable(win32_platform_tests
   win32_platform_test.cpp
   ${VELLMIR_WIN32_SOURCES}
@@ -18,7 +25,7 @@ add_executable(win32_platform_tests
 target_link_libraries(win32_platform_tests PRIVATE vellmir_core GTest::gtest_main
   ${VELLMIR_WIN32_LIBRARIES})
 
-foreach(test_program win32_browser_cache_tests win32_platform_tests)
+foreach(test_program win32_browser_cache_tests win32_delete_files_tests win32_platform_tests)
   target_compile_definitions(${test_program} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
   vellmir_add_gtest(${test_program})
 endforeach()
