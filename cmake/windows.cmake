@@ -8,7 +8,8 @@ set(VELLMIR_WIN32_SOURCES
   ${PROJECT_SOURCE_DIR}/app/win32_game_view.cpp
   ${PROJECT_SOURCE_DIR}/app/win32_handshake.cpp
   ${PROJECT_SOURCE_DIR}/app/win32_main_window.cpp
-  ${PROJECT_SOURCE_DIR}/hotkeys/win32_hotkeys.cpp
+  ${PROJECT_SOURCE_DIR}/hotkeys/win32_key_snapshot.cpp
+  ${PROJECT_SOURCE_DIR}/hotkeys/win32_poll_timer.cpp
 )
 set(VELLMIR_WIN32_LIBRARIES ole32 oleaut32 uuid wininet shell32 user32 gdi32 kernel32)
 

@@ -1,4 +1,4 @@
-// The hotkey poller's clock, key sampler and action threads on Windows.
+// The poll timer on the main thread's message loop, and the action threads.
 #include <windows.h>
 
 #include <new>
@@ -35,11 +35,6 @@ DWORD WINAPI run_action(LPVOID parameter) {
 void start_poll_timer(int interval_ms) {
     // A thread timer: no window, served by this thread's message loop.
     SetTimer(nullptr, HOTKEY_TIMER_ID, static_cast<UINT>(interval_ms), poll_timer_proc);
-}
-
-void take_key_snapshot(KeySnapshot& snapshot) {
-    for (int vk = 1; vk <= 255; ++vk)
-        snapshot.slot[vk] = GetAsyncKeyState(vk);
 }
 
 void start_action_thread(HotkeyCallback callback, int32_t id) {
