@@ -9,8 +9,8 @@ void toggle_game_sound(int32_t) {
 
 void clear_browser_cache(int32_t) {
     delete_url_cache_entries();
-    std::string folder;
-    if (internet_cache_folder(folder))
+    const std::string folder = browser_cache_folder();
+    if (!folder.empty())
         delete_files_under(folder);
 }
 

@@ -19,12 +19,12 @@ void clear_browser_cache(int32_t id);
 // Binds F1 and F2, key-down, no modifiers, each on a thread of its own.
 void bind_game_hotkeys();
 
-// Platform: delete every item of the browser's cache except cookies. False
-// when the cache could not be walked at all.
-bool delete_url_cache_entries();
-// Platform: the browser's cache folder, without creating it. False when it
+// Platform: delete every item of the browser's cache except cookies. What
+// cannot be deleted stays; nothing is reported.
+void delete_url_cache_entries();
+// Platform: the browser's cache folder, without creating it. Empty when it
 // cannot be found.
-bool internet_cache_folder(std::string& path);
+std::string browser_cache_folder();
 // Platform: delete every file below folder at any depth; folders stay, links
 // and junctions are never followed, errors are skipped.
 void delete_files_under(const std::string& folder);

@@ -1,5 +1,5 @@
 // The F2 action's browser side on WebKitGTK: the game view's cached downloads
-// (memory cache, disk cache, offline application cache), and the cache folder.
+// (memory cache, disk cache, offline application cache).
 // Cookies and whatever a page stored on purpose stay: local storage and
 // IndexedDB hold game saves (the Flash emulator keeps SharedObjects there).
 #include "actions/game_actions.h"
@@ -20,12 +20,10 @@ struct ClearRequest {
     std::mutex mutex;
     std::condition_variable done_changed;
     bool done = false;
-    bool cleared = false;
 
-    void finish(bool ok) {
+    void finish() {
         std::lock_guard<std::mutex> lock(mutex);
         done = true;
-        cleared = ok;
         done_changed.notify_all();
     }
 };
@@ -34,9 +32,8 @@ using SharedRequest = std::shared_ptr<ClearRequest>;
 
 void on_cleared(GObject* manager, GAsyncResult* result, gpointer data) {
     std::unique_ptr<SharedRequest> request(static_cast<SharedRequest*>(data));
-    const bool ok = webkit_website_data_manager_clear_finish(WEBKIT_WEBSITE_DATA_MANAGER(manager),
-                                                             result, nullptr) != FALSE;
-    (*request)->finish(ok);
+    webkit_website_data_manager_clear_finish(WEBKIT_WEBSITE_DATA_MANAGER(manager), result, nullptr);
+    (*request)->finish();
 }
 
 // Main thread: start clearing, or give up at once when the view is gone.
@@ -44,7 +41,7 @@ gboolean start_clear(gpointer data) {
     auto* request = static_cast<SharedRequest*>(data);
     WebKitWebsiteDataManager* manager = game_view_data_manager();
     if (manager == nullptr) {
-        (*request)->finish(false);
+        (*request)->finish();
         delete request;
         return G_SOURCE_REMOVE;
     }
@@ -58,20 +55,15 @@ gboolean start_clear(gpointer data) {
 
 }  // namespace
 
-bool delete_url_cache_entries() {
+void delete_url_cache_entries() {
     auto request = std::make_shared<ClearRequest>();
     if (on_main_thread()) {
         // Nothing to wait for here: the answer needs this very thread.
         start_clear(new SharedRequest(request));
-        return true;
+        return;
     }
     g_idle_add_full(G_PRIORITY_DEFAULT, start_clear, new SharedRequest(request), nullptr);
     std::unique_lock<std::mutex> lock(request->mutex);
+    // The folder walk comes after WebKit has let go of what it cleared.
     request->done_changed.wait_for(lock, CLEAR_WAIT_LIMIT, [&] { return request->done; });
-    return request->done && request->cleared;
-}
-
-bool internet_cache_folder(std::string& path) {
-    path = browser_cache_folder();
-    return !path.empty();
 }

@@ -25,7 +25,7 @@ void delete_unless_cookie(const INTERNET_CACHE_ENTRY_INFOA& entry) {
 
 }  // namespace
 
-bool delete_url_cache_entries() {
+void delete_url_cache_entries() {
     // Size query: no buffer, so nothing is fetched, only the size learnt.
     DWORD size = 0;
     FindFirstUrlCacheEntryA(nullptr, nullptr, &size);
@@ -33,7 +33,7 @@ bool delete_url_cache_entries() {
     HANDLE find = entry == nullptr ? nullptr : FindFirstUrlCacheEntryA(nullptr, entry, &size);
     if (find == nullptr) {
         std::free(entry);
-        return false;
+        return;  // an empty cache, or one that cannot be walked
     }
     for (;;) {
         delete_unless_cookie(*entry);
@@ -46,13 +46,11 @@ bool delete_url_cache_entries() {
     }
     std::free(entry);
     FindCloseUrlCache(find);
-    return true;
 }
 
-bool internet_cache_folder(std::string& path) {
+std::string browser_cache_folder() {
     char buffer[MAX_PATH] = {};
     if (!SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE))
-        return false;
-    path = buffer;
-    return true;
+        return std::string();
+    return buffer;
 }

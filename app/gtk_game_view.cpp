@@ -1,5 +1,6 @@
 // The game view on WebKitGTK: the browser's profile (folders, cookies,
 // languages), the view itself, and navigate() from any thread.
+#include "actions/game_actions.h"
 #include "app/game_view.h"
 #include "app/gtk_game_view.h"
 #include "app/webkit_flash_emulator.h"

@@ -14,10 +14,10 @@ bool on_main_thread();
 // window is closing or gone (or before it exists).
 WebKitWebsiteDataManager* game_view_data_manager();
 
-// The browser's folders: $XDG_DATA_HOME/vellmir and $XDG_CACHE_HOME/vellmir.
+// The browser's data folder, $XDG_DATA_HOME/vellmir; its cache folder,
+// $XDG_CACHE_HOME/vellmir, is browser_cache_folder() (actions/game_actions.h).
 // Neither is created here.
 std::string browser_data_folder();
-std::string browser_cache_folder();
 
 // Main thread, once: the browser profile and the view, sized for its place
 // in the window and not yet loading anything. Marks the calling thread as the

@@ -26,16 +26,11 @@ void start_action_thread(HotkeyCallback callback, int32_t id) {
 
 void navigate(const char* address) { fake.navigations.emplace_back(address); }
 
-bool delete_url_cache_entries() {
-    fake.calls.emplace_back("delete_url_cache_entries");
-    return true;
-}
+void delete_url_cache_entries() { fake.calls.emplace_back("delete_url_cache_entries"); }
 
-bool internet_cache_folder(std::string& path) {
-    fake.calls.emplace_back("internet_cache_folder");
-    if (fake.cache_folder_found)
-        path = fake.cache_folder;
-    return fake.cache_folder_found;
+std::string browser_cache_folder() {
+    fake.calls.emplace_back("browser_cache_folder");
+    return fake.cache_folder_found ? fake.cache_folder : std::string();
 }
 
 void delete_files_under(const std::string& folder) {

@@ -45,7 +45,7 @@ TEST_F(GameActionsTest, F1SendsTheSoundScriptEveryPress) {
 
 TEST_F(GameActionsTest, F2ClearsTheCacheThenTheFolder) {
     clear_browser_cache(1000002);
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"delete_url_cache_entries", "internet_cache_folder",
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"delete_url_cache_entries", "browser_cache_folder",
                                                     "delete_files_under /cache"}));
 }
 
@@ -53,5 +53,5 @@ TEST_F(GameActionsTest, F2WithoutACacheFolderOnlyClearsTheCache) {
     fake.cache_folder_found = false;
     clear_browser_cache(1000002);
     EXPECT_EQ(fake.calls,
-              (std::vector<std::string>{"delete_url_cache_entries", "internet_cache_folder"}));
+              (std::vector<std::string>{"delete_url_cache_entries", "browser_cache_folder"}));
 }
