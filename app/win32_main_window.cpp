@@ -223,13 +223,15 @@ bool main_window_exists() {
 int run_message_loop() {
     loop_started = true;
     MSG message = {};
+    // The main window posts the quit request only once it and the browser are
+    // gone, and GetMessage returns it only after every message posted before
+    // it: what the browser posts while it is torn down is handled here, before
+    // OLE is uninitialised.
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (!game_view_translate_accelerator(message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
-        if (!main_window_exists())
-            return 0;  // closed, even if a nested loop took the quit request
     }
     return message.message == WM_QUIT ? static_cast<int>(message.wParam) : 0;
 }

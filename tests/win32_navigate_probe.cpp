@@ -12,7 +12,10 @@
 // Once the window is open it prints what it is made of: "style", "exstyle",
 // "view" (the game view's rectangle in the window's client coordinates and
 // whether it is a visible tab stop) and "icons" (the sizes of the large and
-// small icon).
+// small icon). Once the message loop has ended it prints "teardown_posts":
+// how many of the TEARDOWN_POSTS messages that a window inside the game view
+// posts as it is destroyed, as the browser's own windows may, were handled
+// by the loop.
 #include <windows.h>
 #include <ole2.h>
 
@@ -27,6 +30,46 @@
 namespace {
 
 const char* address = nullptr;
+
+constexpr int TEARDOWN_POSTS = 2;
+constexpr UINT WM_TEARDOWN_POST = WM_APP + 7;
+HWND teardown_receiver = nullptr;
+int teardown_posts_handled = 0;
+
+LRESULT CALLBACK receiver_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_TEARDOWN_POST) {
+        ++teardown_posts_handled;
+        return 0;
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT CALLBACK poster_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_DESTROY)
+        for (int i = 0; i < TEARDOWN_POSTS; ++i)
+            PostMessageW(teardown_receiver, WM_TEARDOWN_POST, 0, 0);
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// A message-only window that counts the posts, and a window inside the game
+// view that makes them as it is destroyed with the main window.
+void plant_teardown_poster() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW receiver_class = {};
+    receiver_class.lpfnWndProc = receiver_proc;
+    receiver_class.hInstance = instance;
+    receiver_class.lpszClassName = L"VellmirProbeReceiver";
+    WNDCLASSW poster_class = receiver_class;
+    poster_class.lpfnWndProc = poster_proc;
+    poster_class.lpszClassName = L"VellmirProbePoster";
+    RegisterClassW(&receiver_class);
+    RegisterClassW(&poster_class);
+    teardown_receiver = CreateWindowExW(0, L"VellmirProbeReceiver", L"", 0, 0, 0, 0, 0,
+                                        HWND_MESSAGE, nullptr, instance, nullptr);
+    const HWND view = GetWindow(FindWindowW(L"VellmirMainWindow", nullptr), GW_CHILD);
+    CreateWindowExW(0, L"VellmirProbePoster", L"", WS_CHILD, 0, 0, 1, 1, view, nullptr, instance,
+                    nullptr);
+}
 
 DWORD WINAPI navigate_once(LPVOID) {
     navigate(address);
@@ -84,10 +127,13 @@ int main(int argc, char** argv) {
     if (!open_main_window())
         return 2;
     describe_window();
+    plant_teardown_poster();
     HANDLE thread = CreateThread(nullptr, 0, close ? navigate_through_close : navigate_once,
                                  nullptr, 0, nullptr);
     CloseHandle(thread);
     run_message_loop();
+    std::printf("teardown_posts %d\n", teardown_posts_handled);
+    std::fflush(stdout);
     release_hotkey_table();
     OleUninitialize();
     return 0;

@@ -55,6 +55,18 @@ class MainWindowTest(unittest.TestCase):
                 close_and_wait(self, run, program, window)
                 self.doCleanups()
 
+    def test_alt_f4_closes_the_window(self):
+        run = WineRun(self)
+        program = run.start(EXE)
+        window = run.x.wait_for_window(program.pid)
+        run.proxy.wait_for_requests(GAME_PAGE_PATH)
+        run.x.set_focus(window)
+        harness.wait_until(lambda: run.x.focus_is_within(window), what="the focus")
+        harness.key_down(run.xvfb.display, "alt")
+        harness.press_key(run.xvfb.display, "F4")
+        harness.key_up(run.xvfb.display, "alt")
+        self.assertEqual(run.wait_for_exit(program), 0)
+
     def test_error_box_and_exit_code_when_the_browser_cannot_be_made(self):
         # Without ieframe.dll there is no WebBrowser control to create.
         run = WineRun(self, extra_env={"WINEDLLOVERRIDES": "ieframe=d"})
@@ -142,10 +154,15 @@ class ClearCacheTest(unittest.TestCase):
         close_and_wait(self, run, program, window)
 
 
+TEARDOWN_POSTS = "2"  # both messages posted inside the game view as it goes were handled
+
+
 @require_exe
 class NavigateTest(unittest.TestCase):
     """The real main window and game view, with navigate called from a thread
-    of their own by the navigate probe."""
+    of their own by the navigate probe. The message loop ends on the quit
+    request, after what the game view's windows posted while they were
+    destroyed."""
 
     def test_navigate_from_another_thread_reaches_the_browser(self):
         run = WineRun(self)
@@ -167,11 +184,14 @@ class NavigateTest(unittest.TestCase):
         self.assertEqual(exstyle, 0)
         self.assertEqual(report["view"], "-51 -80 1060 680 visible=1 tabstop=1")
         self.assertEqual(report["icons"], "32 16")
+        self.assertEqual(report["teardown_posts"], TEARDOWN_POSTS)
 
     def test_navigates_while_the_window_closes_are_dropped(self):
         run = WineRun(self)
         program = run.start(os.environ["VELLMIR_NAVIGATE_PROBE"], "about:blank", "--close")
         self.assertEqual(run.wait_for_exit(program), 0)
+        report = dict(line.split(" ", 1) for line in program.output()[0].splitlines())
+        self.assertEqual(report["teardown_posts"], TEARDOWN_POSTS)
 
 
 if __name__ == "__main__":
