@@ -1,9 +1,11 @@
 // The WebBrowser control hosted in a window of our own.
 //
-// The container is one small object that is the control's client site,
-// in-place site and in-place frame at once, with a single reference count.
-// The game view's window holds one reference from creation until it is
-// destroyed, when the control is closed and released first.
+// The container is one small object that is the control's client site and
+// in-place site, with the in-place frame as a part of it that shares its
+// single reference count. The site's window is the game view's; the frame's
+// is the top-level main window. The game view's window holds one reference
+// from creation until it is destroyed, when the control is closed and
+// released first.
 #include "app/win32_game_view.h"
 
 #include <exdisp.h>
@@ -16,9 +18,57 @@ namespace {
 
 const wchar_t GAME_VIEW_CLASS[] = L"VellmirGameView";
 
-class BrowserSite final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+class BrowserSite;
+
+// The in-place frame: the top-level window around the site. It has no
+// toolbars, menus, status bar or shortcut keys of its own. Its identity and
+// reference count are its site's.
+class BrowserFrame final : public IOleInPlaceFrame {
 public:
-    explicit BrowserSite(HWND window) : window_(window) {}
+    explicit BrowserFrame(BrowserSite& site) : site_(site) {}
+    BrowserFrame(const BrowserFrame&) = delete;
+    BrowserFrame& operator=(const BrowserFrame&) = delete;
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IOleWindow
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override;
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+    // IOleInPlaceUIWindow: no toolbars, no border space. Asking for none
+    // (null, or all widths 0) is granted.
+    HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+    HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override {
+        return INPLACE_E_NOTOOLSPACE;
+    }
+    HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS widths) override {
+        if (widths == nullptr ||
+            (widths->left == 0 && widths->top == 0 && widths->right == 0 && widths->bottom == 0))
+            return S_OK;
+        return OLE_E_INVALIDRECT;
+    }
+    HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override {
+        return S_OK;
+    }
+
+    // IOleInPlaceFrame
+    HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+private:
+    BrowserSite& site_;
+};
+
+class BrowserSite final : public IOleClientSite, public IOleInPlaceSite {
+public:
+    explicit BrowserSite(HWND window) : window_(window), frame_(*this) {}
     BrowserSite(const BrowserSite&) = delete;
     BrowserSite& operator=(const BrowserSite&) = delete;
 
@@ -31,7 +81,7 @@ public:
         else if (iid == IID_IOleWindow || iid == IID_IOleInPlaceSite)
             *object = static_cast<IOleInPlaceSite*>(this);
         else if (iid == IID_IOleInPlaceUIWindow || iid == IID_IOleInPlaceFrame)
-            *object = static_cast<IOleInPlaceFrame*>(this);
+            *object = static_cast<IOleInPlaceFrame*>(&frame_);
         else {
             *object = nullptr;
             return E_NOINTERFACE;
@@ -63,7 +113,7 @@ public:
     HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
 
-    // IOleWindow (for both the in-place site and the frame)
+    // IOleWindow: the in-place site's window, the game view's.
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
         if (window == nullptr)
             return E_POINTER;
@@ -82,13 +132,13 @@ public:
         if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr ||
             info == nullptr)
             return E_POINTER;
-        *frame = static_cast<IOleInPlaceFrame*>(this);
+        *frame = &frame_;
         AddRef();
         *document = nullptr;
         GetClientRect(window_, position);
         *clip = *position;
         info->fMDIApp = FALSE;
-        info->hwndFrame = GetAncestor(window_, GA_ROOT);
+        info->hwndFrame = top_level_window();
         info->haccel = nullptr;
         info->cAccelEntries = 0;
         return S_OK;
@@ -100,30 +150,28 @@ public:
     HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
 
-    // IOleInPlaceUIWindow: no toolbars, no border space.
-    HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
-    HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override {
-        return INPLACE_E_NOTOOLSPACE;
-    }
-    HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return OLE_E_INVALIDRECT; }
-    HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override {
-        return S_OK;
-    }
-
-    // IOleInPlaceFrame: no menus, no status bar, no shortcut keys of its own.
-    HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+    HWND top_level_window() const { return GetAncestor(window_, GA_ROOT); }
 
 private:
     ~BrowserSite() = default;
 
     LONG references_ = 1;  // the game view window's reference
     HWND window_;
+    BrowserFrame frame_;
 };
+
+HRESULT BrowserFrame::QueryInterface(REFIID iid, void** object) {
+    return site_.QueryInterface(iid, object);
+}
+ULONG BrowserFrame::AddRef() { return site_.AddRef(); }
+ULONG BrowserFrame::Release() { return site_.Release(); }
+
+HRESULT BrowserFrame::GetWindow(HWND* window) {
+    if (window == nullptr)
+        return E_POINTER;
+    *window = site_.top_level_window();
+    return S_OK;
+}
 
 // The one game view of the process, owned by the main thread.
 struct GameView {

@@ -1,7 +1,10 @@
 // The Windows platform calls that need no display: the handshake's section
-// writing, the executable path, action threads, and a navigate that finds no
-// window.
+// writing, the executable path, action threads, a navigate that finds no
+// window, and the container the game view offers the browser control.
 #include <windows.h>
+#include <exdisp.h>
+#include <ole2.h>
+#include <oleidl.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +13,7 @@
 
 #include "app/game_view.h"
 #include "app/handshake.h"
+#include "app/win32_game_view.h"
 #include "hotkeys/hotkey_poller.h"
 
 namespace {
@@ -126,4 +130,194 @@ TEST(Navigate, FromAnotherThreadWithoutWindowReturns) {
     CloseHandle(thread);
     MSG message;
     EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) << "nothing was queued";
+}
+
+// ---------------------------------------------------------------------------
+// The game view's container, as a control embedded in it sees it.
+
+namespace {
+
+struct BorderCase {
+    const char* what;
+    bool null;
+    BORDERWIDTHS widths;
+    bool granted;
+};
+
+constexpr BorderCase BORDER_CASES[] = {
+    {"null: no border space wanted", true, {0, 0, 0, 0}, true},
+    {"all widths 0", false, {0, 0, 0, 0}, true},
+    {"a toolbar's width on top", false, {0, 24, 0, 0}, false},
+};
+
+// What the stand-in control learnt from its site while being activated in
+// place, the way a real control asks before it makes its windows.
+struct SiteSeen {
+    bool activated = false;
+    HWND site_window = nullptr;
+    HWND site_window_parent = nullptr;
+    HWND frame_window = nullptr;
+    HWND frame_info_window = nullptr;
+    HRESULT border[sizeof BORDER_CASES / sizeof BORDER_CASES[0]] = {};
+};
+SiteSeen seen;
+
+// Stands in for the WebBrowser control: it only answers IOleObject, so the
+// game view's creation fails once the control has been activated, and is
+// torn down again.
+class StandInControl final : public IOleObject {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IOleObject)
+            return E_NOINTERFACE;
+        *object = static_cast<IOleObject*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
+        if (site != nullptr)
+            site->AddRef();
+        if (site_ != nullptr)
+            site_->Release();
+        site_ = site;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** site) override {
+        *site = site_;
+        if (site_ != nullptr)
+            site_->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite* client, LONG, HWND,
+                                     LPCRECT) override {
+        if (verb == OLEIVERB_INPLACEACTIVATE && client != nullptr)
+            look_at_site(client);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Close(DWORD) override { return S_OK; }
+
+    HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD, IDataObject**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE IsUpToDate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetUserType(DWORD, LPOLESTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetExtent(DWORD, SIZEL*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Advise(IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+
+private:
+    ~StandInControl() {
+        if (site_ != nullptr)
+            site_->Release();
+    }
+
+    static void look_at_site(IOleClientSite* client) {
+        IOleInPlaceSite* site = nullptr;
+        if (FAILED(client->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&site))))
+            return;
+        IOleInPlaceFrame* frame = nullptr;
+        IOleInPlaceUIWindow* document = nullptr;
+        RECT position, clip;
+        OLEINPLACEFRAMEINFO info = {};
+        info.cb = sizeof info;
+        if (site->CanInPlaceActivate() == S_OK &&
+            SUCCEEDED(site->GetWindowContext(&frame, &document, &position, &clip, &info))) {
+            seen.activated = true;
+            site->GetWindow(&seen.site_window);
+            seen.site_window_parent = GetParent(seen.site_window);
+            frame->GetWindow(&seen.frame_window);
+            seen.frame_info_window = info.hwndFrame;
+            for (std::size_t i = 0; i < sizeof BORDER_CASES / sizeof BORDER_CASES[0]; ++i)
+                seen.border[i] = frame->SetBorderSpace(BORDER_CASES[i].null ? nullptr
+                                                                           : &BORDER_CASES[i].widths);
+            frame->Release();
+            if (document != nullptr)
+                document->Release();
+        }
+        site->Release();
+    }
+
+    LONG references_ = 1;
+    IOleClientSite* site_ = nullptr;
+};
+
+class StandInFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IClassFactory)
+            return E_NOINTERFACE;
+        *object = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // lives as long as the test
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+        if (outer != nullptr)
+            return CLASS_E_NOAGGREGATION;
+        auto* control = new StandInControl;
+        const HRESULT result = control->QueryInterface(iid, object);
+        control->Release();
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+}  // namespace
+
+// The in-place frame is the top-level window, not the game view's child
+// window (that is the in-place site's), and a control that wants no border
+// space is told that is fine. Needs a display.
+TEST(GameViewContainer, FrameIsTheTopLevelWindowAndNoBorderSpaceIsGranted) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    StandInFactory factory;
+    DWORD registration = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_WebBrowser, &factory, CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &registration),
+              S_OK);
+    const HWND top = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPED, 0, 0, 300, 200,
+                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (top == nullptr) {
+        CoRevokeClassObject(registration);
+        OleUninitialize();
+        GTEST_SKIP() << "no window can be made here (no display): the Wine end-to-end tests run "
+                        "this on one";
+    }
+    seen = SiteSeen{};
+
+    EXPECT_EQ(create_game_view(top, -5, -5, 400, 300), nullptr) << "the stand-in has no browser";
+
+    ASSERT_TRUE(seen.activated);
+    EXPECT_EQ(seen.site_window_parent, top);
+    EXPECT_NE(seen.site_window, top);
+    EXPECT_EQ(seen.frame_window, top);
+    EXPECT_EQ(seen.frame_info_window, top);
+    for (std::size_t i = 0; i < sizeof BORDER_CASES / sizeof BORDER_CASES[0]; ++i)
+        EXPECT_EQ(SUCCEEDED(seen.border[i]), BORDER_CASES[i].granted) << BORDER_CASES[i].what;
+
+    DestroyWindow(top);
+    CoRevokeClassObject(registration);
+    OleUninitialize();
 }

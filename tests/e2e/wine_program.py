@@ -3,7 +3,9 @@ per run as a template and copied fresh for every test, the program and the
 Windows test helpers started with it, and its wineserver ended by the test.
 
 The executables come from CTest's environment: VELLMIR_EXE, VELLMIR_WINE
-(wine64), VELLMIR_HANDSHAKE_PEER, VELLMIR_CACHE_PROBE, VELLMIR_NAVIGATE_PROBE.
+(wine64), VELLMIR_HANDSHAKE_PEER, VELLMIR_CACHE_PROBE, VELLMIR_NAVIGATE_PROBE,
+VELLMIR_PLATFORM_TESTS (the Windows platform unit tests, for those that need a
+display).
 """
 
 import os

@@ -194,5 +194,18 @@ class NavigateTest(unittest.TestCase):
         self.assertEqual(report["teardown_posts"], TEARDOWN_POSTS)
 
 
+@require_exe
+class DisplayUnitTest(unittest.TestCase):
+    """The Windows platform unit tests that need a display (they skip
+    without one), run on the test's own X server."""
+
+    def test_game_view_container(self):
+        run = WineRun(self)
+        output = run.run(os.environ["VELLMIR_PLATFORM_TESTS"],
+                         "--gtest_filter=GameViewContainer.*")
+        self.assertIn("[  PASSED  ] 1 test.", output)
+        self.assertNotIn("SKIPPED", output)
+
+
 if __name__ == "__main__":
     unittest.main()
