@@ -48,9 +48,16 @@ void delete_url_cache_entries() {
     FindCloseUrlCache(find);
 }
 
+// As UTF-8, looked up through the wide-character call: the ANSI one turns
+// every character outside the code page into '?', a path that leads nowhere.
 std::string browser_cache_folder() {
-    char buffer[MAX_PATH] = {};
-    if (!SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE))
+    wchar_t buffer[MAX_PATH] = {};
+    if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE))
         return std::string();
-    return buffer;
+    const int size = WideCharToMultiByte(CP_UTF8, 0, buffer, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return std::string();
+    std::string path(static_cast<std::size_t>(size - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, buffer, -1, &path[0], size, nullptr, nullptr);
+    return path;
 }

@@ -1,4 +1,9 @@
 // Deleting the files below a folder on Windows.
+//
+// The folder comes as UTF-8 (browser_cache_folder gives it so) and the walk
+// runs on the wide-character calls, so a path holding characters outside the
+// system's ANSI code page (a Chinese user name on an English Windows) is
+// walked like any other.
 #include <windows.h>
 
 #include <string>
@@ -7,34 +12,27 @@
 
 namespace {
 
-// True when the path's last character is a backslash. The scan steps over
-// double-byte characters, whose second byte may equal a backslash.
-bool ends_with_backslash(const std::string& path) {
-    bool last_was_backslash = false;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) {
-            ++i;
-            last_was_backslash = false;
-        } else {
-            last_was_backslash = path[i] == '\\';
-        }
-    }
-    return last_was_backslash;
+std::wstring from_utf8(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                            length);
+    return wide;
 }
 
 // A search pattern that, made absolute, does not fit MAX_PATH characters with
 // its terminator is not searched.
-bool pattern_fits(const std::string& pattern) {
-    const DWORD needed = GetFullPathNameA(pattern.c_str(), 0, nullptr, nullptr);
+bool pattern_fits(const std::wstring& pattern) {
+    const DWORD needed = GetFullPathNameW(pattern.c_str(), 0, nullptr, nullptr);
     return needed != 0 && needed <= MAX_PATH;
 }
 
-bool is_dot_entry(const char* name) {
-    return (name[0] == '.' && name[1] == '\0') ||
-           (name[0] == '.' && name[1] == '.' && name[2] == '\0');
+bool is_dot_entry(const wchar_t* name) {
+    return (name[0] == L'.' && name[1] == L'\0') ||
+           (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
 }
-
-}  // namespace
 
 // Depth-first; the parent's search stays open while a subfolder is walked.
 // The pattern limit bounds the depth: every level adds at least two
@@ -43,26 +41,35 @@ bool is_dot_entry(const char* name) {
 // Entries that carry FILE_ATTRIBUTE_REPARSE_POINT are left alone entirely: a
 // junction or folder link is never entered, and a file link is not deleted
 // either (deleting one may reach its target, as it does under Wine).
-void delete_files_under(const std::string& folder) {
-    const std::string prefix = ends_with_backslash(folder) ? folder : folder + '\\';
-    const std::string pattern = prefix + "*.*";
+void delete_files_in(const std::wstring& folder) {
+    const bool has_backslash = !folder.empty() && folder.back() == L'\\';
+    const std::wstring prefix = has_backslash ? folder : folder + L'\\';
+    const std::wstring pattern = prefix + L"*.*";
     if (!pattern_fits(pattern))
         return;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
             continue;
-        const std::string path = prefix + found.cFileName;
+        const std::wstring path = prefix + found.cFileName;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             if (!is_dot_entry(found.cFileName))
-                delete_files_under(path);  // the folder itself stays
+                delete_files_in(path);  // the folder itself stays
         } else {
             // Read-only files stay: their attribute is not cleared.
-            DeleteFileA(path.c_str());
+            DeleteFileW(path.c_str());
         }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
+}
+
+}  // namespace
+
+void delete_files_under(const std::string& folder) {
+    if (folder.empty())
+        return;  // names no folder: "\*.*" would search the current drive's root
+    delete_files_in(from_utf8(folder));
 }

@@ -47,15 +47,19 @@ TEST(UrlCache, DeletesEveryEntryButCookies) {
 
 // The folder F2 walks is the one the URL cache keeps its files in.
 TEST(UrlCache, CacheFolderHoldsTheCacheFiles) {
-    const std::string folder = browser_cache_folder();
+    const std::string folder = browser_cache_folder();  // UTF-8
     ASSERT_FALSE(folder.empty());
-    char file_name[MAX_PATH] = {};
-    ASSERT_TRUE(CreateUrlCacheEntryA("http://vellmir.test/where.htm", 0, "htm", file_name, 0));
-    const std::string file = file_name;
-    EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, file.c_str(),
-                             static_cast<int>(folder.size()), folder.c_str(),
-                             static_cast<int>(folder.size())),
+    wchar_t wide_folder[MAX_PATH] = {};
+    ASSERT_GT(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, folder.c_str(), -1, wide_folder,
+                                  MAX_PATH),
+              0)
+        << "not UTF-8: " << folder;
+    wchar_t file_name[MAX_PATH] = {};
+    ASSERT_TRUE(CreateUrlCacheEntryW(L"http://vellmir.test/where.htm", 0, L"htm", file_name, 0));
+    const int length = lstrlenW(wide_folder);
+    EXPECT_EQ(CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, file_name, length, wide_folder,
+                             length),
               CSTR_EQUAL)
-        << file << " is not below " << folder;
-    DeleteFileA(file_name);
+        << "the cache file is not below " << folder;
+    DeleteFileW(file_name);
 }

@@ -9,6 +9,10 @@
 //                                 entry, and "folder <path>"
 //                                 or "file <path> <attributes>" for what is
 //                                 below <cache folder>\<tag>
+//   win32_cache_probe where       prints the cache folder
+//
+// Paths are printed in UTF-8, and the cache folder is reached through the
+// wide-character calls, whatever the ANSI code page can write.
 #include <windows.h>
 #include <shlobj.h>
 #include <wininet.h>
@@ -21,14 +25,29 @@
 
 namespace {
 
-std::string cache_folder() {
-    char buffer[MAX_PATH] = {};
-    SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE);
+std::wstring cache_folder() {
+    wchar_t buffer[MAX_PATH] = {};
+    SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE);
     return buffer;
 }
 
-bool make_file(const std::string& path, DWORD attributes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes,
+std::wstring widen(const std::string& text) {
+    std::wstring wide;
+    for (char c : text)
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(c));  // ASCII tags only
+    return wide;
+}
+
+std::string utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], n, nullptr, nullptr);
+    return result;
+}
+
+bool make_file(const std::wstring& path, DWORD attributes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
@@ -41,37 +60,37 @@ int seed(const std::string& tag) {
               seed_url_cache_entry("http://" + tag + ".test/game.swf", NORMAL_CACHE_ENTRY) &&
               seed_url_cache_entry("http://" + tag + ".test/sticky.js", STICKY_CACHE_ENTRY) &&
               seed_url_cache_entry("Cookie:user@" + tag + ".test/", COOKIE_CACHE_ENTRY);
-    const std::string top = cache_folder() + "\\" + tag;
-    for (const char* folder : {"", "\\sub", "\\sub\\deeper", "\\empty"})
-        ok = ok && (CreateDirectoryA((top + folder).c_str(), nullptr) ||
+    const std::wstring top = cache_folder() + L"\\" + widen(tag);
+    for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty"})
+        ok = ok && (CreateDirectoryW((top + folder).c_str(), nullptr) ||
                     GetLastError() == ERROR_ALREADY_EXISTS);
-    ok = ok && make_file(top + "\\a.txt", FILE_ATTRIBUTE_NORMAL) &&
-         make_file(top + "\\hidden.dat", FILE_ATTRIBUTE_HIDDEN) &&
-         make_file(top + "\\sub\\b.txt", FILE_ATTRIBUTE_NORMAL) &&
-         make_file(top + "\\sub\\deeper\\c.bin", FILE_ATTRIBUTE_ARCHIVE) &&
-         make_file(top + "\\sub\\readonly.txt", FILE_ATTRIBUTE_READONLY);
+    ok = ok && make_file(top + L"\\a.txt", FILE_ATTRIBUTE_NORMAL) &&
+         make_file(top + L"\\hidden.dat", FILE_ATTRIBUTE_HIDDEN) &&
+         make_file(top + L"\\sub\\b.txt", FILE_ATTRIBUTE_NORMAL) &&
+         make_file(top + L"\\sub\\deeper\\c.bin", FILE_ATTRIBUTE_ARCHIVE) &&
+         make_file(top + L"\\sub\\readonly.txt", FILE_ATTRIBUTE_READONLY);
     std::printf("seeded %s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
 }
 
-void list_tree(const std::string& folder, const std::string& relative) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+void list_tree(const std::wstring& folder, const std::string& relative) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
-        const std::string name = found.cFileName;
-        if (name == "." || name == "..")
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
             continue;
-        const std::string path = relative.empty() ? name : relative + "/" + name;
+        const std::string path = relative.empty() ? utf8(name) : relative + "/" + utf8(name);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             std::printf("folder %s\n", path.c_str());
-            list_tree(folder + "\\" + name, path);
+            list_tree(folder + L"\\" + name, path);
         } else {
             std::printf("file %s %s\n", path.c_str(),
                         (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? "readonly" : "-");
         }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
 }
 
@@ -96,15 +115,19 @@ int list(const std::string& tag) {
     std::free(entry);
     if (find != nullptr)
         FindCloseUrlCache(find);
-    list_tree(cache_folder() + "\\" + tag, "");
+    list_tree(cache_folder() + L"\\" + widen(tag), "");
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "where") {
+        std::printf("%s\n", utf8(cache_folder()).c_str());
+        return 0;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: win32_cache_probe seed|list <tag>\n");
+        std::fprintf(stderr, "usage: win32_cache_probe seed|list <tag> | where\n");
         return 2;
     }
     const std::string command = argv[1];

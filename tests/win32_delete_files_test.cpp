@@ -1,4 +1,5 @@
-// The Windows folder walk on real folders.
+// The Windows folder walk on real folders. Paths are UTF-8, as the walk takes
+// them.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,15 +11,28 @@
 namespace {
 
 std::wstring widen(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
     if (n > 1)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], n);
+        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
     return wide;
 }
 
+std::string narrow(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}
+
+// Characters, as Windows counts them in a path.
+std::size_t path_length(const std::string& path) {
+    return widen(path).size();
+}
+
 // Paths near and past MAX_PATH are made through the wide "\\?\" form, which
-// has no such limit; the code under test only ever sees the ANSI forms.
+// has no such limit; the code under test only ever sees the plain forms.
 std::wstring long_form(const std::string& path) {
     return L"\\\\?\\" + widen(path);
 }
@@ -34,11 +48,11 @@ bool exists(const std::string& path) {
 class TempTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        ASSERT_NE(GetTempPathA(MAX_PATH, temp), 0u);
-        char full[MAX_PATH];
-        ASSERT_NE(GetLongPathNameA(temp, full, MAX_PATH), 0u);
-        root_ = std::string(full) + "vellmir-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+        wchar_t temp[MAX_PATH];
+        ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+        wchar_t full[MAX_PATH];
+        ASSERT_NE(GetLongPathNameW(temp, full, MAX_PATH), 0u);
+        root_ = narrow(full) + "vellmir-test-" + std::to_string(GetCurrentProcessId()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         ASSERT_TRUE(make_folder(""));
     }
@@ -75,10 +89,7 @@ protected:
                     continue;
                 const std::wstring child = wide + L"\\" + name;
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    char narrow[1024];
-                    WideCharToMultiByte(CP_ACP, 0, name.c_str(), -1, narrow, sizeof narrow, nullptr,
-                                        nullptr);
-                    remove_all(path + "\\" + narrow);
+                    remove_all(path + "\\" + narrow(name));
                 } else {
                     SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                     DeleteFileW(child.c_str());
@@ -91,6 +102,11 @@ protected:
 
     std::string root_;
 };
+
+// 缓存 ("cache"), 存档.dat ("save.dat") and 测试用户 ("test user"), in UTF-8.
+#define FOLDER_NAME_CJK "\xE7\xBC\x93\xE5\xAD\x98"
+#define FILE_NAME_CJK "\xE5\xAD\x98\xE6\xA1\xA3.dat"
+#define USER_NAME_CJK "\xE6\xB5\x8B\xE8\xAF\x95\xE7\x94\xA8\xE6\x88\xB7"
 
 struct TreeEntry {
     const char* path;  // relative; a trailing backslash makes a folder
@@ -124,6 +140,11 @@ TEST_F(TempTree, DeletesFilesKeepsFoldersAndReadOnlyFiles) {
         {"a\\empty\\", 0, true},
         {"hidden folder\\", 0, true},
         {"hidden folder\\inside.txt", FILE_ATTRIBUTE_NORMAL, false},
+        // Names the ANSI code page may not be able to write.
+        {FOLDER_NAME_CJK "\\", 0, true},
+        {FOLDER_NAME_CJK "\\" FILE_NAME_CJK, FILE_ATTRIBUTE_NORMAL, false},
+        {FOLDER_NAME_CJK "\\" FOLDER_NAME_CJK "\\", 0, true},
+        {FOLDER_NAME_CJK "\\" FOLDER_NAME_CJK "\\" FILE_NAME_CJK, FILE_ATTRIBUTE_READONLY, true},
     };
     for (const TreeEntry& entry : tree) {
         if (is_folder(entry.path))
@@ -159,6 +180,28 @@ TEST_F(TempTree, TrailingBackslashAndParentUntouched) {
     EXPECT_TRUE(exists(at("sibling.txt")));
 }
 
+// A cache folder in a profile whose name the ANSI code page cannot write (a
+// Chinese user name on an English Windows, Wine's default code page 1252
+// here) is walked like any other, given with or without a trailing
+// backslash.
+TEST_F(TempTree, FolderNamedOutsideTheAnsiCodePage) {
+    const std::string cache = USER_NAME_CJK "\\INetCache";
+    for (const char* folder : {USER_NAME_CJK, USER_NAME_CJK "\\INetCache",
+                               USER_NAME_CJK "\\INetCache\\" FOLDER_NAME_CJK})
+        ASSERT_TRUE(make_folder(folder)) << folder;
+    for (const char* ending : {"", "\\"}) {
+        SCOPED_TRACE(std::string("ending: \"") + ending + "\"");
+        for (const char* file : {"\\a.txt", "\\" FILE_NAME_CJK, "\\" FOLDER_NAME_CJK "\\b.txt"})
+            ASSERT_TRUE(make_file(cache + file)) << file;
+
+        delete_files_under(at(cache) + ending);
+
+        for (const char* file : {"\\a.txt", "\\" FILE_NAME_CJK, "\\" FOLDER_NAME_CJK "\\b.txt"})
+            EXPECT_FALSE(exists(at(cache + file))) << file;
+        EXPECT_TRUE(exists(at(cache + "\\" FOLDER_NAME_CJK)));
+    }
+}
+
 TEST_F(TempTree, MissingFolderIsNotCreated) {
     delete_files_under(at("nowhere"));
     EXPECT_FALSE(exists(at("nowhere")));
@@ -168,34 +211,51 @@ TEST_F(TempTree, MissingFolderIsNotCreated) {
 // terminator: a folder whose path has 255 characters is searched (pattern of
 // 259), one of 256 is not, and the walk goes on after it. Called directly
 // with a trailing backslash, the 255-character folder is still searched: a
-// second backslash would push its pattern over the limit.
+// second backslash would push its pattern over the limit. Characters, not
+// bytes, count: names of CJK characters (three bytes each in UTF-8) meet the
+// limit at the same length.
 TEST_F(TempTree, PatternLimitOf260Characters) {
-    // Folders of 40-character names down to a little short of the limit,
-    // then two siblings whose paths have exactly 255 and 256 characters.
-    std::string base;
-    while (at(base).size() + 41 < 240) {
-        base += (base.empty() ? "" : "\\") + std::string(40, 'n');
+    struct Filler {
+        const char* what;
+        const char* character;  // one, in UTF-8
+    };
+    const Filler fillers[] = {{"ascii", "n"}, {"cjk", "\xE5\xAD\x97"}};  // 字
+    for (const Filler& filler : fillers) {
+        SCOPED_TRACE(filler.what);
+        const auto repeat = [&](std::size_t count) {
+            std::string text;
+            for (std::size_t i = 0; i < count; ++i)
+                text += filler.character;
+            return text;
+        };
+        // Folders of 40-character names down to a little short of the limit,
+        // then two siblings whose paths have exactly 255 and 256 characters.
+        std::string base = filler.what;
         ASSERT_TRUE(make_folder(base));
-    }
-    const std::size_t left = 255 - at(base).size() - 1;
-    const std::string fits = base + "\\" + std::string(left, 'f');
-    const std::string too_long = base + "\\" + std::string(left + 1, 'g');
-    ASSERT_EQ(at(fits).size(), 255u);
-    ASSERT_EQ(at(too_long).size(), 256u);
-    for (const std::string& folder : {fits, too_long}) {
-        ASSERT_TRUE(make_folder(folder));
-        ASSERT_TRUE(make_file(folder + "\\a"));  // 257 characters: DeleteFileA can reach it
-    }
-    ASSERT_TRUE(make_file(base + "\\z.txt"));
+        while (path_length(at(base)) + 41 < 240) {
+            base += "\\" + repeat(40);
+            ASSERT_TRUE(make_folder(base));
+        }
+        const std::size_t left = 255 - path_length(at(base)) - 1;
+        const std::string fits = base + "\\" + repeat(left);
+        const std::string too_long = base + "\\" + repeat(left + 1);
+        ASSERT_EQ(path_length(at(fits)), 255u);
+        ASSERT_EQ(path_length(at(too_long)), 256u);
+        for (const std::string& folder : {fits, too_long}) {
+            ASSERT_TRUE(make_folder(folder));
+            ASSERT_TRUE(make_file(folder + "\\a"));  // 257 characters: DeleteFileW reaches it
+        }
+        ASSERT_TRUE(make_file(base + "\\z.txt"));
 
-    delete_files_under(root_);
-    EXPECT_FALSE(exists(at(fits + "\\a")));
-    EXPECT_TRUE(exists(at(too_long + "\\a"))) << "a pattern of 260 characters is not searched";
-    EXPECT_FALSE(exists(at(base + "\\z.txt")));
+        delete_files_under(root_);
+        EXPECT_FALSE(exists(at(fits + "\\a")));
+        EXPECT_TRUE(exists(at(too_long + "\\a"))) << "a pattern of 260 characters is not searched";
+        EXPECT_FALSE(exists(at(base + "\\z.txt")));
 
-    ASSERT_TRUE(make_file(fits + "\\a"));
-    delete_files_under(at(fits) + "\\");
-    EXPECT_FALSE(exists(at(fits + "\\a")));
+        ASSERT_TRUE(make_file(fits + "\\a"));
+        delete_files_under(at(fits) + "\\");
+        EXPECT_FALSE(exists(at(fits + "\\a")));
+    }
 }
 
 // A folder link in the cache is never entered: what it points at stays.
@@ -203,7 +263,7 @@ TEST_F(TempTree, FolderLinksAreNotEntered) {
     ASSERT_TRUE(make_folder("outside"));
     ASSERT_TRUE(make_file("outside\\precious.txt"));
     ASSERT_TRUE(make_folder("cache"));
-    if (!CreateSymbolicLinkA(at("cache\\link").c_str(), at("outside").c_str(),
+    if (!CreateSymbolicLinkW(widen(at("cache\\link")).c_str(), widen(at("outside")).c_str(),
                              SYMBOLIC_LINK_FLAG_DIRECTORY))
         GTEST_SKIP() << "folder links cannot be made here (error " << GetLastError() << ")";
     if ((attributes_of(at("cache\\link")) & FILE_ATTRIBUTE_REPARSE_POINT) == 0)

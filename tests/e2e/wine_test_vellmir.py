@@ -112,46 +112,52 @@ class HandshakeTest(unittest.TestCase):
 
 @require_exe
 class ClearCacheTest(unittest.TestCase):
-    """F2 with the Wine window focused."""
+    """F2 with the Wine window focused. Wine names the user profile, and so
+    the cache folder's path, after $USER: a Chinese user name gives a path
+    that code page 1252, Wine's ANSI code page here, cannot write."""
 
     def test_f2_clears_cache_entries_but_cookies_and_files_but_folders(self):
         probe = os.environ["VELLMIR_CACHE_PROBE"]
         tag = "vellmir-e2e"
-        run = WineRun(self)
-        program = run.start(EXE)
-        window = run.x.wait_for_window(program.pid)
-        run.proxy.wait_for_requests(GAME_PAGE_PATH)
-        self.assertIn("seeded ok", run.run(probe, "seed", tag))
-        before = run.run(probe, "list", tag).splitlines()
-        self.assertIn("entry http://%s.test/page.htm" % tag, before)
-        self.assertIn("cookie Cookie:user@%s.test/" % tag, before)
-        self.assertIn("file a.txt -", before)
+        for user in ("player", "\u73a9\u5bb6"):  # 玩家, "player"
+            with self.subTest(user=user):
+                run = WineRun(self, extra_env={"USER": user})
+                self.assertIn("\\users\\%s\\" % user, run.run(probe, "where"))
+                program = run.start(EXE)
+                window = run.x.wait_for_window(program.pid)
+                run.proxy.wait_for_requests(GAME_PAGE_PATH)
+                self.assertIn("seeded ok", run.run(probe, "seed", tag))
+                before = run.run(probe, "list", tag).splitlines()
+                self.assertIn("entry http://%s.test/page.htm" % tag, before)
+                self.assertIn("cookie Cookie:user@%s.test/" % tag, before)
+                self.assertIn("file a.txt -", before)
 
-        run.x.set_focus(window)
-        harness.wait_until(lambda: run.x.focus_is_within(window), what="the focus")
-        # Esc while the game view has the focus must not close the window.
-        harness.press_key(run.xvfb.display, "Escape")
-        harness.press_key(run.xvfb.display, "F2")
+                run.x.set_focus(window)
+                harness.wait_until(lambda: run.x.focus_is_within(window), what="the focus")
+                # Esc while the game view has the focus must not close the window.
+                harness.press_key(run.xvfb.display, "Escape")
+                harness.press_key(run.xvfb.display, "F2")
 
-        def cleared():
-            listing = run.run(probe, "list", tag).splitlines()
-            return not any(line.startswith("entry ") or
-                           (line.startswith("file ") and not line.endswith(" readonly"))
-                           for line in listing)
-        try:
-            harness.wait_until(cleared, interval=0.5, what="F2 to clear the cache")
-        except TimeoutError:
-            pass  # the assertions below say what is left
-        after = run.run(probe, "list", tag).splitlines()
-        self.assertEqual([line for line in after if line.startswith("entry ")], [])
-        self.assertEqual(sorted(line for line in after if line.startswith("cookie ")),
-                         sorted(line for line in before if line.startswith("cookie ")))
-        self.assertEqual(sorted(line for line in after if line.startswith("folder ")),
-                         ["folder empty", "folder sub", "folder sub/deeper"])
-        self.assertEqual([line for line in after if line.startswith("file ")],
-                         ["file sub/readonly.txt readonly"])
-        self.assertTrue(program.running and run.x.viewable(window), "Esc closed the window")
-        close_and_wait(self, run, program, window)
+                def cleared():
+                    listing = run.run(probe, "list", tag).splitlines()
+                    return not any(line.startswith("entry ") or
+                                   (line.startswith("file ") and not line.endswith(" readonly"))
+                                   for line in listing)
+                try:
+                    harness.wait_until(cleared, interval=0.5, what="F2 to clear the cache")
+                except TimeoutError:
+                    pass  # the assertions below say what is left
+                after = run.run(probe, "list", tag).splitlines()
+                self.assertEqual([line for line in after if line.startswith("entry ")], [])
+                self.assertEqual(sorted(line for line in after if line.startswith("cookie ")),
+                                 sorted(line for line in before if line.startswith("cookie ")))
+                self.assertEqual(sorted(line for line in after if line.startswith("folder ")),
+                                 ["folder empty", "folder sub", "folder sub/deeper"])
+                self.assertEqual([line for line in after if line.startswith("file ")],
+                                 ["file sub/readonly.txt readonly"])
+                self.assertTrue(program.running and run.x.viewable(window), "Esc closed the window")
+                close_and_wait(self, run, program, window)
+                self.doCleanups()
 
 
 TEARDOWN_POSTS = "2"  # both messages posted inside the game view as it goes were handled
