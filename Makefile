@@ -3,7 +3,7 @@
 # need first.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps packages run build test test-linux test-windows bench clean
+.PHONY: all deps packages run build test test-linux test-windows bench clean format format-check
 
 all: build
 
@@ -25,6 +25,7 @@ run: build
 	./build/linux/vellmir
 
 test: deps
+	$(MAKE) format-check
 	$(MAKE) test-linux
 	$(MAKE) test-windows
 
@@ -46,6 +47,15 @@ test-windows:
 
 bench: deps
 	bench/run.sh
+
+# Formats the C/C++ lines changed since BASE (default: the upstream of the
+# branch, else the previous commit); format-check checks them.
+FORMAT_BASE ?= $(shell git rev-parse -q --verify '@{upstream}' 2>/dev/null || echo HEAD~1)
+format:
+	scripts/check-format.sh --fix $(FORMAT_BASE)
+
+format-check:
+	scripts/check-format.sh HEAD~1
 
 clean:
 	rm -rf build
