@@ -16,6 +16,7 @@ namespace {
 
 constexpr char FOLDER_NAME[] = "vellmir";
 constexpr char COOKIE_FILE[] = "cookies.sqlite";
+constexpr char DOM_CACHE_FOLDER[] = "CacheStorage";
 
 // Main thread only. game_view is cleared as soon as the window starts to go
 // away, so a request handled after that finds nothing to drive.
@@ -55,9 +56,15 @@ std::vector<std::string> preferred_languages() {
 WebKitWebContext* create_web_context() {
     const std::string data_folder = browser_data_folder();
     const std::string cache_folder = browser_cache_folder();
-    data_manager =
-        webkit_website_data_manager_new("base-data-directory", data_folder.c_str(),
-                                        "base-cache-directory", cache_folder.c_str(), nullptr);
+    // Left to itself, WebKit keeps HSTS data and the pages' Cache API stores
+    // below the cache folder, where F2 deletes every file: they go with the
+    // rest of what pages keep on purpose. Only the HTTP disk cache stays there.
+    gchar* dom_cache_folder = g_build_filename(data_folder.c_str(), DOM_CACHE_FOLDER, nullptr);
+    data_manager = webkit_website_data_manager_new(
+        "base-data-directory", data_folder.c_str(), "base-cache-directory", cache_folder.c_str(),
+        "hsts-cache-directory", data_folder.c_str(), "dom-cache-directory", dom_cache_folder,
+        nullptr);
+    g_free(dom_cache_folder);
     if (data_manager == nullptr)
         return nullptr;
     gchar* cookie_file = g_build_filename(data_folder.c_str(), COOKIE_FILE, nullptr);
