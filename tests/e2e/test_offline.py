@@ -8,7 +8,7 @@ import time
 import unittest
 
 import harness
-from linux_program import CUTOUT, GAME_PATH, HOST, Running, require_binary
+from linux_program import GAME_PATH, HOST, Running, require_binary
 
 GAME_URL = "http://%s%s" % (HOST, GAME_PATH)
 # Text that turns into markup if the error page does not escape the address.
@@ -43,21 +43,25 @@ def ink(image, rect):
 def page_text(run):
     """The page's text as the player could copy it: Ctrl+A, Ctrl+C in the
     view, then the clipboard."""
-    harness.xdotool(run.xvfb.display, "key", "ctrl+a")
-    harness.xdotool(run.xvfb.display, "key", "ctrl+c")
-    return harness.wait_until(lambda: run.x.selection_text(timeout=5), what="the copied text")
+    def copy():
+        harness.xdotool(run.xvfb.display, "key", "ctrl+a")
+        harness.xdotool(run.xvfb.display, "key", "ctrl+c")
+        return run.x.selection_text(timeout=5)
+    return harness.wait_until(copy, interval=0.5, what="the copied text")
 
 
-def settled_page_requests(proxy, path=GAME_PATH, quiet=3.0):
+def settled_page_requests(proxy, path=GAME_PATH, quiet=3.0, timeout=harness.DEFAULT_TIMEOUT):
     """The requests for path once none has come for `quiet` seconds."""
     seen, since = -1, time.monotonic()
-    while True:
+    deadline = since + timeout
+    while time.monotonic() < deadline:
         now = len(proxy.requests_for(path))
         if now != seen:
             seen, since = now, time.monotonic()
         elif time.monotonic() - since >= quiet:
-            return proxy.requests_for(path)
+            break
         time.sleep(0.1)
+    return proxy.requests_for(path)
 
 
 @require_binary
