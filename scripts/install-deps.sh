@@ -14,8 +14,8 @@ packages=(
   googletest clang libclang-rt-14-dev
   # benchmarks
   valgrind bc
-  # end-to-end tests
-  xvfb xauth xdotool imagemagick x11-utils python3
+  # end-to-end tests; a Chinese font, so that the Chinese error page reads on screen
+  xvfb xauth xdotool imagemagick x11-utils python3 fonts-wqy-microhei
 )
 
 missing=()

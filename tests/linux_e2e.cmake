@@ -14,7 +14,7 @@ set(linux_e2e_environment
   "VELLMIR_LAUNCH_PROBE=$<TARGET_FILE:vellmir_launch_probe>"
   "ASAN_OPTIONS=detect_leaks=0")
 
-foreach(name window hotkeys cache handshake lifecycle)
+foreach(name window hotkeys cache handshake lifecycle offline)
   vellmir_add_e2e_test(${name} test_${name} ENVIRONMENT ${linux_e2e_environment})
 endforeach()
 
