@@ -3,7 +3,7 @@
 # need first.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps packages run build test test-linux test-windows bench clean
+.PHONY: all deps packages run build test test-linux test-windows package test-package bench clean
 
 all: build
 
@@ -27,6 +27,7 @@ run: build
 test: deps
 	$(MAKE) test-linux
 	$(MAKE) test-windows
+	$(MAKE) test-package
 
 test-linux:
 	cmake --preset linux-asan
@@ -43,6 +44,25 @@ test-windows:
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS)
 	ctest --preset mingw
+
+# What a player installs, in build/package/: the Debian package from the
+# release build, the Windows installer and the portable zip from the MinGW
+# build.
+package: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	cmake --preset mingw
+	cmake --build --preset mingw -j $(JOBS)
+	rm -rf build/package
+	cpack --config build/release/CPackConfig.cmake -B build/package
+	cpack --config build/mingw/CPackConfig.cmake -B build/package
+	rm -rf build/package/_CPack_Packages
+
+# The packages tested as a player uses them (tests/e2e/test_package_*.py);
+# with CI=true, as root, the .deb is also installed and purged for real.
+test-package: package
+	cd tests/e2e && VELLMIR_GAME_HOST=$$(sed -n 's/^VELLMIR_GAME_HOST:STRING=//p' ../../build/release/CMakeCache.txt) \
+		python3 -B -m unittest -v test_package_deb test_package_windows
 
 bench: deps
 	bench/run.sh
