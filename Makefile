@@ -60,9 +60,12 @@ package: deps
 
 # The packages tested as a player uses them (tests/e2e/test_package_*.py);
 # with CI=true, as root, the .deb is also installed and purged for real.
+# The game's host and Wine as the builds found them.
+cache_value = $$(sed -n 's/^$(2):[A-Z]*=//p' build/$(1)/CMakeCache.txt)
 test-package: package
-	cd tests/e2e && VELLMIR_GAME_HOST=$$(sed -n 's/^VELLMIR_GAME_HOST:STRING=//p' ../../build/release/CMakeCache.txt) \
-		python3 -B -m unittest -v test_package_deb test_package_windows
+	VELLMIR_GAME_HOST=$(call cache_value,release,VELLMIR_GAME_HOST) \
+	VELLMIR_WINE=$(call cache_value,mingw,VELLMIR_WINE) \
+		sh -c 'cd tests/e2e && python3 -B -m unittest -v test_package_deb test_package_windows'
 
 bench: deps
 	bench/run.sh

@@ -30,11 +30,13 @@ if(WIN32)
   # thread library, which the .exe carries linked in and whose licences ask
   # for their notices to travel with it (Debian's copyright file of the
   # package that supplies them).
-  set(VELLMIR_MINGW_NOTICES /usr/share/doc/mingw-w64-common/copyright
-      CACHE FILEPATH "Copyright and licences of the MinGW-w64 run-time linked into vellmir.exe")
   install(TARGETS vellmir RUNTIME DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
-  install(FILES ${VELLMIR_MINGW_NOTICES} DESTINATION . RENAME LICENSE-mingw-w64.txt)
+  if(MINGW)
+    set(VELLMIR_MINGW_NOTICES /usr/share/doc/mingw-w64-common/copyright
+        CACHE FILEPATH "Copyright and licences of the MinGW-w64 run-time linked into vellmir.exe")
+    install(FILES ${VELLMIR_MINGW_NOTICES} DESTINATION . RENAME LICENSE-mingw-w64.txt)
+  endif()
 
   set(CPACK_GENERATOR NSIS ZIP)
   set(CPACK_SYSTEM_NAME win64)
@@ -45,7 +47,15 @@ if(WIN32)
   # A 64-bit installer: it runs where the 64-bit program runs, writes the
   # 64-bit registry and installs into the 64-bit Program Files.
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
-  set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!include FileFunc.nsh")
+  # The uninstaller deletes Software\<vendor>\Vellmir, but not the vendor's
+  # key around it: once it is empty, that goes too.
+  set(CPACK_NSIS_DEFINES
+    "Target amd64-unicode\n"
+    "!include FileFunc.nsh\n"
+    "Function un.onUninstSuccess\n"
+    "  DeleteRegKey /ifempty SHCTX \"Software\\${VELLMIR_VENDOR}\"\n"
+    "FunctionEnd")
+  string(REPLACE ";" "" CPACK_NSIS_DEFINES "${CPACK_NSIS_DEFINES}")
   set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
   set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
   set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/app/resources/vellmir.ico)
