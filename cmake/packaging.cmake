@@ -39,6 +39,10 @@ if(WIN32)
   endif()
 
   set(CPACK_GENERATOR NSIS ZIP)
+  # The installer asks for administrator rights and installs for every user
+  # (HKLM, the all-users Start menu): Program Files is an administrator's to
+  # write, one copy serves all accounts, and none of them can change the
+  # program the others run. The program keeps nothing in its own folder.
   set(CPACK_SYSTEM_NAME win64)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Vellmir)
   set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Vellmir)
