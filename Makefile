@@ -60,12 +60,13 @@ package: deps
 
 # The packages tested as a player uses them (tests/e2e/test_package_*.py);
 # with CI=true, as root, the .deb is also installed and purged for real.
-# The game's host and Wine as the builds found them.
-cache_value = $$(sed -n 's/^$(2):[A-Z]*=//p' build/$(1)/CMakeCache.txt)
+# Each build's game host (and Wine) as its CMake cache has them.
+cache_value = $$(sed -n 's/^$(2):[A-Z]*=//p' $(CURDIR)/build/$(1)/CMakeCache.txt)
 test-package: package
-	VELLMIR_GAME_HOST=$(call cache_value,release,VELLMIR_GAME_HOST) \
-	VELLMIR_WINE=$(call cache_value,mingw,VELLMIR_WINE) \
-		sh -c 'cd tests/e2e && python3 -B -m unittest -v test_package_deb test_package_windows'
+	cd tests/e2e && VELLMIR_GAME_HOST=$(call cache_value,release,VELLMIR_GAME_HOST) \
+		python3 -B -m unittest -v test_package_deb
+	cd tests/e2e && VELLMIR_GAME_HOST=$(call cache_value,mingw,VELLMIR_GAME_HOST) \
+		VELLMIR_WINE=$(call cache_value,mingw,VELLMIR_WINE) python3 -B -m unittest -v test_package_windows
 
 bench: deps
 	bench/run.sh

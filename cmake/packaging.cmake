@@ -67,8 +67,11 @@ if(WIN32)
   set(CPACK_NSIS_INSTALLED_ICON_NAME vellmir.exe)
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(uninstall_key "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellmir")
+  # The Start-menu shortcut, with the program's own icon.
   set(CPACK_NSIS_CREATE_ICONS_EXTRA
-    "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\Vellmir.lnk\" \"$INSTDIR\\vellmir.exe\" \"\" \"$INSTDIR\\vellmir.exe\" 0")
+    "  CreateShortCut \"$SMPROGRAMS\\$STARTMENU_FOLDER\\Vellmir.lnk\" \"$INSTDIR\\vellmir.exe\" \"\" "
+    "\"$INSTDIR\\vellmir.exe\" 0")
+  string(REPLACE ";" "" CPACK_NSIS_CREATE_ICONS_EXTRA "${CPACK_NSIS_CREATE_ICONS_EXTRA}")
   set(CPACK_NSIS_DELETE_ICONS_EXTRA "  Delete \"$SMPROGRAMS\\$MUI_TEMP\\Vellmir.lnk\"")
   # Apps & features shows the size from EstimatedSize (KiB).
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS
@@ -181,7 +184,8 @@ License: Apache-2.0
   install(FILES ${packaging_build_folder}/copyright ${packaging_build_folder}/changelog.gz
           DESTINATION ${docdir})
   # Only the Debian package carries lintian's overrides.
-  install(FILES ${packaging_folder}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+  install(FILES ${packaging_folder}/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME vellmir COMPONENT debian EXCLUDE_FROM_ALL)
 
   set(CPACK_GENERATOR DEB)
@@ -196,7 +200,8 @@ License: Apache-2.0
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vellmir plays one browser game in a borderless window of its own, centred on
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"Vellmir plays one browser game in a borderless window of its own, centred on
 the screen, showing only the game's part of the game page. Flash content on
 the page is played by the bundled Ruffle emulator (WebAssembly).
 

@@ -1,5 +1,6 @@
 """Where `make package` leaves the packages, and what the package tests read
-from the source tree: the version (CMakeLists.txt's project()), our licence.
+from the source tree: the version (CMakeLists.txt's project()), the icon sizes
+(cmake/linux.cmake), our licence.
 
 The folder is VELLMIR_PACKAGE_DIR, or build/package of this source tree."""
 
@@ -17,7 +18,14 @@ def _project_version():
     return match.group(1)
 
 
+def _icon_sizes():
+    with open(os.path.join(SOURCE, "cmake", "linux.cmake"), encoding="utf-8") as f:
+        match = re.search(r"set\(VELLMIR_ICON_SIZES ([0-9 ]+)\)", f.read())
+    return tuple(int(size) for size in match.group(1).split())
+
+
 VERSION = _project_version()
+ICON_SIZES = _icon_sizes()
 DEB = os.path.join(FOLDER, "vellmir_%s_amd64.deb" % VERSION)
 SETUP = os.path.join(FOLDER, "vellmir-%s-win64-setup.exe" % VERSION)
 ZIP = os.path.join(FOLDER, "vellmir-%s-win64.zip" % VERSION)

@@ -16,16 +16,17 @@ import linux_program
 import packages
 import swf
 from linux_program import Running
-from test_flash_emulator import EMBED, FIRST_FRAME_TIMEOUT, MOVIE_COLOUR, embed, page, screen_rect, share
+from test_flash_emulator import (EMBED, FIRST_FRAME_TIMEOUT, MOVIE_COLOUR, embed, page, screen_rect,
+                                 share)
 
 DEB = packages.DEB
 METAINFO = "usr/share/metainfo/org.vellmir.vellmir.metainfo.xml"
-ICON_SIZES = (16, 24, 32, 48, 64, 128)
+DESKTOP_FILE = "usr/share/applications/vellmir.desktop"
 
 # Every file of the package matches one of these, and each matches a file.
 EXPECTED_FILES = [
     "usr/bin/vellmir",
-    "usr/share/applications/vellmir.desktop",
+    DESKTOP_FILE,
     METAINFO,
     "usr/share/man/man6/vellmir.6.gz",
     "usr/share/doc/vellmir/copyright",
@@ -36,7 +37,7 @@ EXPECTED_FILES = [
     "usr/share/vellmir/ruffle/*.wasm",
     "usr/share/vellmir/ruffle/LICENSE_MIT",
     "usr/share/vellmir/ruffle/LICENSE_APACHE",
-] + ["usr/share/icons/hicolor/%dx%d/apps/vellmir.png" % (s, s) for s in ICON_SIZES]
+] + ["usr/share/icons/hicolor/%dx%d/apps/vellmir.png" % (s, s) for s in packages.ICON_SIZES]
 
 
 def run(argv, **kwargs):
@@ -76,8 +77,9 @@ def show_flash_movie(testcase, executable):
                                               swf.solid_movie(MOVIE_COLOUR, EMBED[2], EMBED[3]))})
     running = Running(testcase, world=world, proxy=proxy, executable=executable)
     stage = screen_rect(running, EMBED)
-    harness.wait_until(lambda: share(harness.screenshot(running.xvfb.display), stage, MOVIE_COLOUR) > 0.95,
-                       FIRST_FRAME_TIMEOUT, interval=0.2, what="the Flash movie on screen")
+    harness.wait_until(
+        lambda: share(harness.screenshot(running.xvfb.display), stage, MOVIE_COLOUR) > 0.95,
+        FIRST_FRAME_TIMEOUT, interval=0.2, what="the Flash movie on screen")
     testcase.assertEqual(running.close(), 0)
 
 
@@ -130,7 +132,7 @@ class DebContentsTest(unittest.TestCase):
             ("appstreamcli", ["appstreamcli", "validate", "--no-net",
                               os.path.join(self.root, METAINFO)]),
             ("desktop-file-validate", ["desktop-file-validate",
-                                       os.path.join(self.root, "usr/share/applications/vellmir.desktop")]),
+                                       os.path.join(self.root, DESKTOP_FILE)]),
             ("man", ["man", "--warnings", "-l", "-Tutf8", "-Z",
                      os.path.join(self.root, "usr/share/man/man6/vellmir.6.gz")]),
         ]
@@ -181,7 +183,7 @@ class DebContentsTest(unittest.TestCase):
         # The MIT text in full, as LICENSE has it; Apache's by Debian's copy.
         terms = packages.read_source("LICENSE").split("Permission is hereby granted", 1)[1]
         body = licences["Expat"].split("\n", 1)[1].replace("\n.\n", "\n\n")
-        self.assertEqual(" ".join(body.split()), " ".join(("Permission is hereby granted" + terms).split()))
+        self.assertEqual(body.split(), ("Permission is hereby granted" + terms).split())
         self.assertIn("/usr/share/common-licenses/Apache-2.0", licences["Apache-2.0"])
 
     def test_every_version_is_the_projects(self):
@@ -211,8 +213,8 @@ class DebUnpackedTest(unittest.TestCase):
 def installed(package):
     """True while dpkg knows the package in any state but not-installed
     (installed, or only its configuration files left)."""
-    done = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", package], stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, timeout=60)
+    done = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", package],
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=60)
     return done.returncode == 0 and done.stdout.decode().strip() not in ("", "not-installed")
 
 
@@ -234,13 +236,15 @@ class DebInstalledTest(unittest.TestCase):
         # The dependencies are installed already: apt must install the
         # package alone, so nothing comes from the network.
         simulated = self.apt_get("install", "--simulate", os.path.abspath(DEB))
-        self.assertEqual([line.split()[1] for line in simulated.splitlines() if line.startswith("Inst ")],
-                         ["vellmir"], simulated)
+        installs = [line.split()[1] for line in simulated.splitlines() if line.startswith("Inst ")]
+        self.assertEqual(installs, ["vellmir"], simulated)
         self.apt_get("install", os.path.abspath(DEB))
         self.assertTrue(installed("vellmir"))
         status, listing = run(["dpkg-query", "-L", "vellmir"])
         paths = [p for p in listing.splitlines() if p.startswith("/")]
-        ours = [p for p in paths if not os.path.isdir(p)] + ["/usr/share/vellmir", "/usr/share/doc/vellmir"]
+        # Its files, and the folders only it has.
+        ours = [p for p in paths if not os.path.isdir(p)]
+        ours += ["/usr/share/vellmir", "/usr/share/doc/vellmir"]
         self.assertIn("/usr/bin/vellmir", ours)
 
         show_flash_movie(self, "/usr/bin/vellmir")
