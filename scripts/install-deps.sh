@@ -17,7 +17,7 @@ packages=(
   # end-to-end tests
   xvfb xauth xdotool imagemagick x11-utils python3
   # packages (make package) and their tests
-  dpkg-dev file nsis zip lintian appstream desktop-file-utils man-db
+  dpkg-dev file nsis lintian appstream desktop-file-utils man-db
 )
 
 missing=()
