@@ -3,7 +3,7 @@
 # need first.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps packages run build test test-linux test-windows bench clean format format-check
+.PHONY: all deps packages run build test test-linux test-windows package test-package bench clean format format-check
 
 all: build
 
@@ -28,6 +28,7 @@ test: deps
 	$(MAKE) format-check
 	$(MAKE) test-linux
 	$(MAKE) test-windows
+	$(MAKE) test-package
 
 test-linux:
 	cmake --preset linux-asan
@@ -44,6 +45,29 @@ test-windows:
 	cmake --preset mingw
 	cmake --build --preset mingw -j $(JOBS)
 	ctest --preset mingw
+
+# What a player installs, in build/package/: the Debian package from the
+# release build, the Windows installer and the portable zip from the MinGW
+# build.
+package: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	cmake --preset mingw
+	cmake --build --preset mingw -j $(JOBS)
+	rm -rf build/package
+	cpack --config build/release/CPackConfig.cmake -B build/package
+	cpack --config build/mingw/CPackConfig.cmake -B build/package
+	rm -rf build/package/_CPack_Packages
+
+# The packages tested as a player uses them (tests/e2e/test_package_*.py);
+# with CI=true, as root, the .deb is also installed and purged for real.
+# Each build's game host (and Wine) as its CMake cache has them.
+cache_value = $$(sed -n 's/^$(2):[A-Z]*=//p' $(CURDIR)/build/$(1)/CMakeCache.txt)
+test-package: package
+	cd tests/e2e && VELLMIR_GAME_HOST=$(call cache_value,release,VELLMIR_GAME_HOST) \
+		python3 -B -m unittest -v test_package_deb
+	cd tests/e2e && VELLMIR_GAME_HOST=$(call cache_value,mingw,VELLMIR_GAME_HOST) \
+		VELLMIR_WINE=$(call cache_value,mingw,VELLMIR_WINE) python3 -B -m unittest -v test_package_windows
 
 bench: deps
 	bench/run.sh

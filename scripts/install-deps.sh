@@ -16,6 +16,10 @@ packages=(
   valgrind bc
   # end-to-end tests; a Chinese font, so that the Chinese error page reads on screen
   xvfb xauth xdotool imagemagick x11-utils python3 fonts-wqy-microhei
+  # packages (make package) and their tests
+  dpkg-dev file nsis lintian appstream desktop-file-utils man-db
+  # the format check of changed lines (git clang-format)
+  clang-format
 )
 
 missing=()
