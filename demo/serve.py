@@ -25,8 +25,9 @@ MOVIE_PATH = "/flash/demo.swf"
 # The game page. The movie fills the whole view (1060 x 680, the view's page
 # at its top left), so the arena the movie draws at (51, 80) to (992, 670)
 # is what the window shows. toggleSound(x), which F1 runs, switches the
-# movie's sound through its ExternalInterface callback; the movie calls
-# gameState() whenever its state changes.
+# movie's sound through its ExternalInterface callback (and returns nothing:
+# a javascript: address whose script gives a string replaces the page); the
+# movie calls gameState() whenever its state changes.
 PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>Comet Catch</title>
 <style>
@@ -37,8 +38,7 @@ html, body { margin: 0; padding: 0; overflow: hidden; width: 1060px; height: 680
 <script>
 function toggleSound(x) {
   var game = document.getElementById("game");
-  if (game && typeof game.toggleSound === "function") return game.toggleSound();
-  return null;
+  if (game && typeof game.toggleSound === "function") game.toggleSound();
 }
 function gameState(event, x, y, score, best, soundOn) {
   document.title = "Comet Catch: " + score + " (best " + best + ")" + (soundOn ? "" : ", muted");
