@@ -67,9 +67,9 @@ class DemoGameTest(unittest.TestCase):
             with self.subTest(switched_to):
                 seen = len(states(running))
                 harness.press_key(running.xvfb.display, "F1")
-                wait_for_state(running, lambda s: s["event"] == "sound", "the movie's sound switch",
-                               since=seen)
-                self.assertEqual(states(running)[-1]["sound"], switched_to)
+                switch = wait_for_state(running, lambda s: s["event"] == "sound",
+                                        "the movie's sound switch", since=seen)
+                self.assertEqual(switch["sound"], switched_to)
                 sound.wait_for_level(heard, what)
                 # ...and it stays so.
                 time.sleep(1.0)
