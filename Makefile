@@ -21,8 +21,9 @@ build: deps
 	cmake --preset linux
 	cmake --build --preset linux -j $(JOBS)
 
+# With the placeholder game host, against the demo game (scripts/run.sh).
 run: build
-	./build/linux/vellmir
+	./scripts/run.sh build/linux
 
 test: deps
 	$(MAKE) format-check

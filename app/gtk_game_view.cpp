@@ -243,8 +243,14 @@ GtkWidget* create_game_view() {
         return nullptr;
     WebKitSettings* settings = webkit_settings_new_with_settings(
         "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, nullptr);
-    GtkWidget* view = GTK_WIDGET(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings, nullptr));
+    // The game's sound plays from the start, as it did in the browser control
+    // of old: no click needed before the page may play audio.
+    WebKitWebsitePolicies* policies =
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    GtkWidget* view =
+        GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings,
+                                "website-policies", policies, nullptr));
+    g_object_unref(policies);
     g_object_unref(settings);
     if (view == nullptr)
         return nullptr;
