@@ -15,6 +15,6 @@ void clear_browser_cache(int32_t) {
 }
 
 void bind_game_hotkeys() {
-    register_hotkey(toggle_game_sound, GAME_SOUND_KEY);
-    register_hotkey(clear_browser_cache, CLEAR_CACHE_KEY);
+    for (const GameHotkey& hotkey : GAME_HOTKEYS)
+        register_hotkey(hotkey.action, hotkey.key, hotkey.modifiers);
 }

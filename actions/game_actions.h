@@ -12,15 +12,33 @@ constexpr int32_t CLEAR_CACHE_KEY = VK_F2_KEY;
 
 // F1: runs the page's own toggleSound(0). The id is ignored.
 void toggle_game_sound(int32_t id);
-// F2: deletes every cached item but cookies, then every file below the
+// F2: deletes the browser's cached downloads (never cookies, never what a
+// page stored on purpose, such as game saves), then every file below the
 // browser's cache folder (folders stay). The id is ignored.
 void clear_browser_cache(int32_t id);
 
-// Binds F1 and F2, key-down, no modifiers, each on a thread of its own.
+// One game hotkey: the key, the modifiers held with it, and what it does.
+struct GameHotkey {
+    int32_t key;
+    int32_t modifiers;
+    HotkeyCallback action;
+};
+
+// The game's hotkeys, bound in this order: key-down, each on a thread of its
+// own.
+// clang-format off
+inline constexpr GameHotkey GAME_HOTKEYS[] = {
+    // key            modifiers  action
+    {GAME_SOUND_KEY,  0,         toggle_game_sound},
+    {CLEAR_CACHE_KEY, 0,         clear_browser_cache},
+};
+// clang-format on
+
+// Binds GAME_HOTKEYS.
 void bind_game_hotkeys();
 
-// Platform: delete every item of the browser's cache except cookies. What
-// cannot be deleted stays; nothing is reported.
+// Platform: delete the browser's cached downloads; cookies and page storage
+// stay. What cannot be deleted stays; nothing is reported.
 void delete_url_cache_entries();
 // Platform: the browser's cache folder, without creating it. Empty when it
 // cannot be found.

@@ -1,5 +1,6 @@
 // The game view on WebKitGTK: the browser's profile (folders, cookies,
-// languages), the view itself, and navigate() from any thread.
+// languages), the view itself with its error page and reload keys, and
+// navigate() from any thread.
 #include "actions/game_actions.h"
 #include "app/game_view.h"
 #include "app/gtk_game_view.h"
@@ -9,6 +10,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,7 @@ namespace {
 
 constexpr char FOLDER_NAME[] = "vellmir";
 constexpr char COOKIE_FILE[] = "cookies.sqlite";
+constexpr char DOM_CACHE_FOLDER[] = "CacheStorage";
 
 // Main thread only. game_view is cleared as soon as the window starts to go
 // away, so a request handled after that finds nothing to drive.
@@ -56,9 +59,15 @@ std::vector<std::string> preferred_languages() {
 WebKitWebContext* create_web_context() {
     const std::string data_folder = browser_data_folder();
     const std::string cache_folder = browser_cache_folder();
-    data_manager =
-        webkit_website_data_manager_new("base-data-directory", data_folder.c_str(),
-                                        "base-cache-directory", cache_folder.c_str(), nullptr);
+    // Left to itself, WebKit keeps HSTS data and the pages' Cache API stores
+    // below the cache folder, where F2 deletes every file: they go with the
+    // rest of what pages keep on purpose. Only the HTTP disk cache stays there.
+    gchar* dom_cache_folder = g_build_filename(data_folder.c_str(), DOM_CACHE_FOLDER, nullptr);
+    data_manager = webkit_website_data_manager_new(
+        "base-data-directory", data_folder.c_str(), "base-cache-directory", cache_folder.c_str(),
+        "hsts-cache-directory", data_folder.c_str(), "dom-cache-directory", dom_cache_folder,
+        nullptr);
+    g_free(dom_cache_folder);
     if (data_manager == nullptr)
         return nullptr;
     gchar* cookie_file = g_build_filename(data_folder.c_str(), COOKIE_FILE, nullptr);
@@ -77,6 +86,127 @@ WebKitWebContext* create_web_context() {
     list.push_back(nullptr);
     webkit_web_context_set_preferred_languages(context, list.data());
     return context;
+}
+
+// Text for the inside of an HTML page: the five characters that mean
+// something there are written as references.
+std::string html_text(const char* text) {
+    std::string result;
+    for (const char* c = text != nullptr ? text : ""; *c != '\0'; ++c) {
+        switch (*c) {
+        case '&': result += "&amp;"; break;
+        case '<': result += "&lt;"; break;
+        case '>': result += "&gt;"; break;
+        case '"': result += "&quot;"; break;
+        case '\'': result += "&#39;"; break;
+        default: result += *c;
+        }
+    }
+    return result;
+}
+
+// The error page's words, and the language they are in.
+struct ErrorWords {
+    const char *language, *heading, *address, *reason, *retry;
+};
+
+// The error page's words in the user's language: Chinese where the first
+// preferred language is Chinese (traditional characters for Taiwan, Hong Kong
+// and Macau), English otherwise.
+const ErrorWords& error_words() {
+    static const ErrorWords english{"en", "This page could not be loaded",
+                                    "Address:", "Reason:", "Press F5 to try again."};
+    // 无法加载此网页 "this page could not be loaded", 地址： "address:",
+    // 原因： "reason:", 按 F5 重试。 "press F5 to try again."
+    static const ErrorWords simplified{
+        "zh-CN",
+        "\xE6\x97\xA0\xE6\xB3\x95\xE5\x8A\xA0\xE8\xBD\xBD\xE6\xAD\xA4\xE7\xBD\x91\xE9\xA1\xB5",
+        "\xE5\x9C\xB0\xE5\x9D\x80\xEF\xBC\x9A", "\xE5\x8E\x9F\xE5\x9B\xA0\xEF\xBC\x9A",
+        "\xE6\x8C\x89 F5 \xE9\x87\x8D\xE8\xAF\x95\xE3\x80\x82"};
+    // The same in traditional characters: 無法載入此網頁, 網址：, 原因：,
+    // 按 F5 重試。
+    static const ErrorWords traditional{
+        "zh-TW",
+        "\xE7\x84\xA1\xE6\xB3\x95\xE8\xBC\x89\xE5\x85\xA5\xE6\xAD\xA4\xE7\xB6\xB2\xE9\xA0\x81",
+        "\xE7\xB6\xB2\xE5\x9D\x80\xEF\xBC\x9A", "\xE5\x8E\x9F\xE5\x9B\xA0\xEF\xBC\x9A",
+        "\xE6\x8C\x89 F5 \xE9\x87\x8D\xE8\xA9\xA6\xE3\x80\x82"};
+    const std::string language = preferred_languages().front();
+    if (language.compare(0, 2, "zh") != 0)
+        return english;
+    for (const char* region : {"zh-TW", "zh-HK", "zh-MO"})
+        if (language.compare(0, 5, region) == 0)
+            return traditional;
+    return simplified;
+}
+
+// The browser's own page for a page that could not be loaded: what failed,
+// why, and that F5 tries again. Plain, self-contained, and laid out in the
+// part of the view that the window shows.
+std::string error_page(const char* address, const char* reason) {
+    const ErrorWords& words = error_words();
+    const Rect shown = visible_page_rect();
+    char box[160];
+    std::snprintf(box, sizeof box, "left:%dpx;top:%dpx;width:%dpx;height:%dpx", shown.left,
+                  shown.top, shown.width, shown.height);
+    std::string page;
+    page += "<!DOCTYPE html><html lang=\"";
+    page += words.language;
+    page += "\"><head><meta charset=\"utf-8\"><title>";
+    page += words.heading;
+    page +=
+        "</title><style>"
+        "html,body{margin:0;background:#f3f3f1;color:#1e1e1e;font:18px/1.5 sans-serif}"
+        "#box{position:fixed;";
+    page += box;
+    page +=
+        ";box-sizing:border-box;padding:64px 72px;overflow:hidden}"
+        "h1{margin:0 0 28px;font-size:26px;font-weight:bold}"
+        "p{margin:0 0 14px;overflow-wrap:anywhere}"
+        ".what{font-weight:bold}"
+        "</style></head><body><div id=\"box\"><h1>";
+    page += words.heading;
+    page += "</h1><p><span class=\"what\">";
+    page += words.address;
+    page += "</span> ";
+    page += html_text(address);
+    page += "</p><p><span class=\"what\">";
+    page += words.reason;
+    page += "</span> ";
+    page += html_text(reason);
+    page += "</p><p>";
+    page += words.retry;
+    page += "</p></div></body></html>";
+    return page;
+}
+
+// A main-frame page that could not be loaded: the error page in its place,
+// under the failed address, so that a reload tries that address again.
+// Nothing retries by itself.
+gboolean on_load_failed(WebKitWebView* view, WebKitLoadEvent, gchar* address, GError* error,
+                        gpointer) {
+    // A load that was stopped, turned into a download or handed elsewhere
+    // did not fail: what is shown stays.
+    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+        g_error_matches(error, WEBKIT_POLICY_ERROR,
+                        WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
+        g_error_matches(error, WEBKIT_PLUGIN_ERROR, WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD))
+        return FALSE;
+    const std::string page = error_page(address, error != nullptr ? error->message : "");
+    webkit_web_view_load_alternate_html(view, page.c_str(), address, nullptr);
+    return TRUE;
+}
+
+// The browser's own shortcut keys, while the view has the focus: F5 and
+// Ctrl+R reload the page shown (on an error page, the address that failed).
+// Every other key goes on to the page.
+gboolean on_view_key_press(GtkWidget* view, GdkEventKey* event, gpointer) {
+    const guint held = event->state & (GDK_CONTROL_MASK | GDK_SHIFT_MASK | GDK_MOD1_MASK);
+    const bool f5 = event->keyval == GDK_KEY_F5 && held == 0;
+    const bool ctrl_r = gdk_keyval_to_lower(event->keyval) == GDK_KEY_r && held == GDK_CONTROL_MASK;
+    if (!f5 && !ctrl_r)
+        return FALSE;
+    webkit_web_view_reload(WEBKIT_WEB_VIEW(view));
+    return TRUE;
 }
 
 gboolean load_address(gpointer address) {
@@ -114,8 +244,14 @@ GtkWidget* create_game_view() {
         return nullptr;
     WebKitSettings* settings = webkit_settings_new_with_settings(
         "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, nullptr);
-    GtkWidget* view = GTK_WIDGET(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings, nullptr));
+    // The game's sound plays from the start, as it did in the browser control
+    // of old: no click needed before the page may play audio.
+    WebKitWebsitePolicies* policies =
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
+    GtkWidget* view =
+        GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, "settings", settings,
+                                "website-policies", policies, nullptr));
+    g_object_unref(policies);
     g_object_unref(settings);
     if (view == nullptr)
         return nullptr;
@@ -123,6 +259,8 @@ GtkWidget* create_game_view() {
                            webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view)));
     const Rect place = game_view_rect();
     gtk_widget_set_size_request(view, place.width, place.height);
+    g_signal_connect(view, "load-failed", G_CALLBACK(on_load_failed), nullptr);
+    g_signal_connect(view, "key-press-event", G_CALLBACK(on_view_key_press), nullptr);
     game_view = WEBKIT_WEB_VIEW(view);
     return view;
 }

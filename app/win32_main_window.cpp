@@ -181,10 +181,10 @@ bool open_main_window() {
         return false;
 
     const Rect place = main_window_rect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    const HWND window = CreateWindowExW(0, MAIN_WINDOW_CLASS, main_window_title().c_str(),
-                                        WS_OVERLAPPED | WS_CLIPCHILDREN | WS_MINIMIZEBOX, place.left,
-                                        place.top, place.width, place.height, nullptr, nullptr,
-                                        instance, nullptr);
+    const HWND window =
+        CreateWindowExW(0, MAIN_WINDOW_CLASS, main_window_title().c_str(),
+                        WS_OVERLAPPED | WS_CLIPCHILDREN | WS_MINIMIZEBOX, place.left, place.top,
+                        place.width, place.height, nullptr, nullptr, instance, nullptr);
     if (window == nullptr)
         return false;
     main_window = window;

@@ -46,6 +46,7 @@ add_executable(vellmir
 target_link_libraries(vellmir PRIVATE vellmir_core ${VELLMIR_LINUX_LIBRARIES})
 set_target_properties(vellmir PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 include(${PROJECT_SOURCE_DIR}/cmake/flash_emulator.cmake)
+include(${PROJECT_SOURCE_DIR}/cmake/demo.cmake)
 
 include(GNUInstallDirs)
 install(TARGETS vellmir RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

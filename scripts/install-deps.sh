@@ -14,8 +14,14 @@ packages=(
   googletest clang libclang-rt-14-dev
   # benchmarks
   valgrind bc
-  # end-to-end tests
-  xvfb xauth xdotool imagemagick x11-utils python3
+  # the demo game, and its sound at the end-to-end tests' own sound server
+  haxe gstreamer1.0-plugins-good gstreamer1.0-pulseaudio pulseaudio pulseaudio-utils
+  # end-to-end tests; a Chinese font, so that the Chinese error page reads on screen
+  xvfb xauth xdotool imagemagick x11-utils python3 fonts-wqy-microhei
+  # packages (make package) and their tests
+  dpkg-dev file nsis lintian appstream desktop-file-utils man-db
+  # the format check of changed lines (git clang-format)
+  clang-format
 )
 
 missing=()

@@ -14,13 +14,16 @@ set(linux_e2e_environment
   "VELLMIR_LAUNCH_PROBE=$<TARGET_FILE:vellmir_launch_probe>"
   "ASAN_OPTIONS=detect_leaks=0")
 
-foreach(name window hotkeys cache handshake lifecycle)
+foreach(name window hotkeys cache handshake lifecycle offline)
   vellmir_add_e2e_test(${name} test_${name} ENVIRONMENT ${linux_e2e_environment})
 endforeach()
 
 # Flash content played by the bundled emulator.
 if(VELLMIR_FLASH_EMULATOR)
   vellmir_add_e2e_test(flash_emulator test_flash_emulator ENVIRONMENT ${linux_e2e_environment})
+  # The demo game; skipped where Haxe did not build it.
+  vellmir_add_e2e_test(demo_game test_demo_game TIMEOUT 900
+                       ENVIRONMENT ${linux_e2e_environment} "VELLMIR_DEMO_MOVIE=${VELLMIR_DEMO_MOVIE}")
 endif()
 
 # F1 pressed over and over while the window closes, 50 runs of the real

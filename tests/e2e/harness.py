@@ -24,6 +24,7 @@ import http.server
 import os
 import shutil
 import signal
+import socket
 import socketserver
 import subprocess
 import tempfile
@@ -44,6 +45,7 @@ MARGIN_COLOUR = (255, 0, 255)
 CUTOUT_COLOUR = (0, 160, 64)
 REPORT_PATH = "/__report"
 ASSET_PATH = "/__asset/"
+DROP_PATH = "/__drop"  # the proxy hangs up without an answer
 COOKIE_NAME = "vellmir_e2e"
 
 TEST_PAGE = """<!DOCTYPE html>
@@ -249,13 +251,14 @@ class Request:
 
 
 class GameProxy:
-    """An HTTP proxy on 127.0.0.1 (ephemeral port). Requests for `host` are
-    answered here: REPORT_PATH records a report, ASSET_PATH serves cacheable
-    assets, and every other path serves `page` with a persistent cookie
+    """An HTTP proxy on 127.0.0.1 (on `port`, or an ephemeral one). Requests
+    for `host` are answered here: REPORT_PATH records a report, ASSET_PATH
+    serves cacheable assets, DROP_PATH closes the connection without an
+    answer, and every other path serves `page` with a persistent cookie
     COOKIE_NAME=cookie_value. Requests for any other host get 502: nothing
     leaves the machine. Every request is recorded in .requests."""
 
-    def __init__(self, host, page=TEST_PAGE, cookie_value="kept", assets=None):
+    def __init__(self, host, page=TEST_PAGE, cookie_value="kept", assets=None, port=0):
         self.host = host.lower()
         self.page = page
         self.cookie_value = cookie_value
@@ -296,6 +299,8 @@ class GameProxy:
                     self._send(502, "text/plain", b"unknown host\n")
                 elif path == REPORT_PATH:
                     self._send(204, None, b"", ["Cache-Control: no-store"])
+                elif path == DROP_PATH:
+                    self.close_connection = True
                 elif path.startswith(ASSET_PATH) and path[len(ASSET_PATH):] in proxy.assets:
                     ctype, body = proxy.assets[path[len(ASSET_PATH):]]
                     self._send(200, ctype, body if isinstance(body, bytes) else body.encode(),
@@ -323,7 +328,7 @@ class GameProxy:
             daemon_threads = True
             allow_reuse_address = True
 
-        self.server = Server(("127.0.0.1", 0), Handler)
+        self.server = Server(("127.0.0.1", port), Handler)
         self.port = self.server.server_address[1]
         self.url = "http://127.0.0.1:%d" % self.port
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
@@ -376,6 +381,22 @@ class GameProxy:
     def stop(self):
         self.server.shutdown()
         self.server.server_close()
+
+
+class ClosedPort:
+    """A loopback port where nothing listens, as a proxy that is down: bound
+    but never listening, so connections to it are refused and nobody else
+    takes the port meanwhile. .url is what http_proxy would name; release()
+    frees the port for a GameProxy(port=.port)."""
+
+    def __init__(self):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.port = self.sock.getsockname()[1]
+        self.url = "http://127.0.0.1:%d" % self.port
+
+    def release(self):
+        self.sock.close()
 
 
 # --------------------------------------------------------------------------
@@ -550,6 +571,7 @@ def _lib():
             "XMapRaised": (ctypes.c_int, [vp, win]),
             "XSelectInput": (ctypes.c_int, [vp, win, ctypes.c_long]),
             "XStoreName": (ctypes.c_int, [vp, win, ctypes.c_char_p]),
+            "XConvertSelection": (ctypes.c_int, [vp, atom, atom, atom, win, ctypes.c_ulong]),
             "XSync": (ctypes.c_int, [vp, ctypes.c_int]),
             "XFlush": (ctypes.c_int, [vp]),
             "XPending": (ctypes.c_int, [vp]),
@@ -571,7 +593,7 @@ def _lib():
     return _xlib
 
 
-KeyPress, KeyRelease, FocusIn, MapNotify, ClientMessage = 2, 3, 9, 19, 33
+KeyPress, KeyRelease, FocusIn, MapNotify, SelectionNotify, ClientMessage = 2, 3, 9, 19, 31, 33
 IsViewable = 2
 
 
@@ -743,6 +765,28 @@ class X11:
             keycode = event.xkey.keycode if event.type in (KeyPress, KeyRelease) else None
             result.append((event.type, event.xany.window, keycode))
         return result
+
+    def selection_text(self, selection="CLIPBOARD", timeout=DEFAULT_TIMEOUT):
+        """The text that another client holds in a selection, as str, or None
+        when nobody holds it or it does not come as UTF-8 text. Events queued
+        meanwhile for our own windows are dropped."""
+        requestor = self.lib.XCreateSimpleWindow(self.dpy, self.root, 0, 0, 1, 1, 0, 0, 0)
+        try:
+            self.lib.XConvertSelection(self.dpy, self.atom(selection), self.atom("UTF8_STRING"),
+                                       self.atom("VELLMIR_SELECTION"), requestor, 0)
+            self.lib.XFlush(self.dpy)
+            event = _XEvent()
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline:
+                if not self.lib.XPending(self.dpy):
+                    time.sleep(0.02)
+                    continue
+                self.lib.XNextEvent(self.dpy, ctypes.byref(event))
+                if event.type == SelectionNotify and event.xany.window == requestor:
+                    return self.text(requestor, "VELLMIR_SELECTION")
+            return None
+        finally:
+            self.lib.XDestroyWindow(self.dpy, requestor)
 
     def keycode(self, keysym_name):
         return self.lib.XKeysymToKeycode(self.dpy, self.lib.XStringToKeysym(keysym_name.encode()))

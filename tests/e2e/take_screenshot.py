@@ -1,7 +1,8 @@
-"""Takes the README's picture: the Linux program's window showing the test
-game page, cut from a screenshot of the whole screen.
+"""Takes the README's picture: the Linux program's window, cut from a
+screenshot of the whole screen. With the demo game's movie, the window plays
+the demo game (as `make run` does); without, it shows the test game page.
 
-    python3 tests/e2e/take_screenshot.py build/linux/vellmir docs/screenshot.png
+    python3 tests/e2e/take_screenshot.py build/linux/vellmir docs/screenshot.png [build/linux/demo/demo.swf]
 """
 
 import os
@@ -13,15 +14,21 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
 
-def main(binary, out_path):
+def main(binary, out_path, movie=None):
     os.environ["VELLMIR_BINARY"] = os.path.abspath(binary)
+    import demo_game
     import linux_program
 
     linux_program.BINARY = os.environ["VELLMIR_BINARY"]
 
     class Screenshot(unittest.TestCase):
         def runTest(self):
-            run = linux_program.Running(self)
+            if movie:
+                demo_game.MOVIE = os.path.abspath(movie)
+                run = demo_game.run(self)
+                demo_game.wait_for_first_frame(run)
+            else:
+                run = linux_program.Running(self)
             full = run.world.path("screen.png")
             harness.screenshot(run.xvfb.display, full)
             harness.crop(full, run.x.geometry(run.window), os.path.abspath(out_path))
@@ -32,6 +39,6 @@ def main(binary, out_path):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:]))

@@ -1,6 +1,6 @@
-"""F2: the browser's cached data but cookies, then every file below the cache
-folder $XDG_CACHE_HOME/vellmir; folders, links and what links reach stay,
-and the game's cookie survives F2 and a restart."""
+"""F2: the browser's cached downloads, then every file below the cache folder
+$XDG_CACHE_HOME/vellmir; folders, links and what links reach stay, and what
+the game keeps (cookies, local storage, IndexedDB) survives F2 and restarts."""
 
 import glob
 import os
@@ -8,7 +8,52 @@ import stat
 import unittest
 
 import harness
-from linux_program import Running, require_binary
+from linux_program import HOST, Running, require_binary
+
+
+# A game page that keeps its saves the ways pages do (local storage, an
+# IndexedDB record, a cookie of its own), loads one cacheable asset, and
+# reports what it finds: "store" writes the saves first, "read" only reads.
+SAVE_ASSET = "game.js"
+SAVES_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Saves</title>
+<script src="/__asset/%(asset)s"></script>
+<script>
+var MODE = "%(mode)s";
+function report(query) {
+  var img = new Image();
+  img.src = "/__report?" + query + "&r=" + Math.random();
+}
+function cookie(name) {
+  var found = null;
+  document.cookie.split("; ").forEach(function (c) {
+    if (c.indexOf(name + "=") === 0) found = c.slice(name.length + 1);
+  });
+  return found;
+}
+function read(db) {
+  var get = db.transaction("saves").objectStore("saves").get("progress");
+  get.onsuccess = function () {
+    report("call=saves&local=" + encodeURIComponent(localStorage.getItem("best")) +
+           "&idb=" + encodeURIComponent(get.result) +
+           "&cookie=" + encodeURIComponent(cookie("save")) + "&asset=" + (typeof gameLoaded));
+  };
+}
+var open = indexedDB.open("game", 1);
+open.onupgradeneeded = function () { open.result.createObjectStore("saves"); };
+open.onerror = function () { report("call=saves&idb=error"); };
+open.onsuccess = function () {
+  var db = open.result;
+  if (MODE !== "store") return read(db);
+  localStorage.setItem("best", "4200");
+  document.cookie = "save=level7; Max-Age=31536000; Path=/";
+  var put = db.transaction("saves", "readwrite");
+  put.objectStore("saves").put("level 7", "progress");
+  put.oncomplete = function () { read(db); };
+};
+</script></head><body>Saves</body></html>
+"""
+SAVES = {"local": "4200", "idb": "level 7", "cookie": "level7", "asset": "boolean"}
 
 
 def tree(root):
@@ -83,6 +128,53 @@ class ClearCacheTest(unittest.TestCase):
                         wait_for_page=False)
         first = again.proxy.wait_for_requests("/flash/78072.htm")[0]
         self.assertEqual(first.cookies.get(harness.COOKIE_NAME), "kept")
+
+    def test_saves_outlive_f2_and_restarts_and_the_asset_comes_again(self):
+        world = harness.World(self)
+        xvfb = world.xvfb()
+
+        def start(mode):
+            proxy = world.proxy(HOST, page=SAVES_PAGE % {"mode": mode, "asset": SAVE_ASSET})
+            run = Running(self, world=world, xvfb=xvfb, proxy=proxy, wait_for_page=False)
+            saves = proxy.wait_for_reports(1, call="saves")[0]
+            self.assertEqual({k: saves.get(k) for k in SAVES}, SAVES, mode)
+            return run
+
+        def cached_asset(cache):
+            """The disk cache's records of the asset."""
+            found = []
+            for path in glob.glob(os.path.join(cache, "WebKitCache", "*", "Records", "**"),
+                                  recursive=True):
+                if os.path.isfile(path):
+                    with open(path, "rb") as f:
+                        if (harness.ASSET_PATH + SAVE_ASSET).encode() in f.read():
+                            found.append(path)
+            return found
+
+        asset_path = harness.ASSET_PATH + SAVE_ASSET
+        first = start("store")
+        self.assertEqual(len(first.proxy.requests_for(asset_path)), 1)
+        harness.wait_until(lambda: cached_asset(first.cache_folder),
+                           what="the asset in the disk cache")
+        # The cache folder holds the HTTP cache alone: F2 deletes every file
+        # there, and nothing a page keeps may be among them.
+        cache = first.cache_folder
+        files = tree(cache)[0]
+        self.assertEqual({f for f in files
+                          if not f.startswith(os.path.join(cache, "WebKitCache", ""))}, set())
+        self.assertEqual(first.close(), 0)
+
+        # Restarted, the asset comes from the cache; then F2.
+        second = start("read")
+        self.assertEqual(second.proxy.requests_for(asset_path), [])
+        harness.press_key(xvfb.display, "F2", hold=0.2)
+        harness.wait_until(lambda: not cached_asset(cache), what="the cached asset to go")
+        self.assertEqual(second.close(), 0)
+
+        # Restarted again: the saves are all there, the asset is fetched anew.
+        third = start("read")
+        self.assertEqual(len(third.proxy.requests_for(asset_path)), 1)
+        self.assertEqual(third.close(), 0)
 
 
 if __name__ == "__main__":
