@@ -13,9 +13,7 @@ namespace {
 // the same everywhere it is written.
 constexpr UINT_PTR HOTKEY_TIMER_ID = 16661;
 
-void CALLBACK poll_timer_proc(HWND, UINT, UINT_PTR, DWORD) {
-    poll_hotkeys();
-}
+void CALLBACK poll_timer_proc(HWND, UINT, UINT_PTR, DWORD) { poll_hotkeys(); }
 
 // What a new action thread needs; it owns and frees this.
 struct ActionStart {

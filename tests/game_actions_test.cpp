@@ -45,8 +45,9 @@ TEST_F(GameActionsTest, F1SendsTheSoundScriptEveryPress) {
 
 TEST_F(GameActionsTest, F2ClearsTheCacheThenTheFolder) {
     clear_browser_cache(1000002);
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"delete_url_cache_entries", "browser_cache_folder",
-                                                    "delete_files_under /cache"}));
+    EXPECT_EQ(fake.calls,
+              (std::vector<std::string>{"delete_url_cache_entries", "browser_cache_folder",
+                                        "delete_files_under /cache"}));
 }
 
 TEST_F(GameActionsTest, F2WithoutACacheFolderOnlyClearsTheCache) {

@@ -57,9 +57,9 @@ TEST(UrlCache, CacheFolderHoldsTheCacheFiles) {
     wchar_t file_name[MAX_PATH] = {};
     ASSERT_TRUE(CreateUrlCacheEntryW(L"http://vellmir.test/where.htm", 0, L"htm", file_name, 0));
     const int length = lstrlenW(wide_folder);
-    EXPECT_EQ(CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, file_name, length, wide_folder,
-                             length),
-              CSTR_EQUAL)
+    EXPECT_EQ(
+        CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, file_name, length, wide_folder, length),
+        CSTR_EQUAL)
         << "the cache file is not below " << folder;
     DeleteFileW(file_name);
 }

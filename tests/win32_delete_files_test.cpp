@@ -27,23 +27,15 @@ std::string narrow(const std::wstring& text) {
 }
 
 // Characters, as Windows counts them in a path.
-std::size_t path_length(const std::string& path) {
-    return widen(path).size();
-}
+std::size_t path_length(const std::string& path) { return widen(path).size(); }
 
 // Paths near and past MAX_PATH are made through the wide "\\?\" form, which
 // has no such limit; the code under test only ever sees the plain forms.
-std::wstring long_form(const std::string& path) {
-    return L"\\\\?\\" + widen(path);
-}
+std::wstring long_form(const std::string& path) { return L"\\\\?\\" + widen(path); }
 
-DWORD attributes_of(const std::string& path) {
-    return GetFileAttributesW(long_form(path).c_str());
-}
+DWORD attributes_of(const std::string& path) { return GetFileAttributesW(long_form(path).c_str()); }
 
-bool exists(const std::string& path) {
-    return attributes_of(path) != INVALID_FILE_ATTRIBUTES;
-}
+bool exists(const std::string& path) { return attributes_of(path) != INVALID_FILE_ATTRIBUTES; }
 
 class TempTree : public ::testing::Test {
 protected:

@@ -248,8 +248,8 @@ private:
             frame->GetWindow(&seen.frame_window);
             seen.frame_info_window = info.hwndFrame;
             for (std::size_t i = 0; i < sizeof BORDER_CASES / sizeof BORDER_CASES[0]; ++i)
-                seen.border[i] = frame->SetBorderSpace(BORDER_CASES[i].null ? nullptr
-                                                                           : &BORDER_CASES[i].widths);
+                seen.border[i] =
+                    frame->SetBorderSpace(BORDER_CASES[i].null ? nullptr : &BORDER_CASES[i].widths);
             frame->Release();
             if (document != nullptr)
                 document->Release();
@@ -297,8 +297,8 @@ TEST(GameViewContainer, FrameIsTheTopLevelWindowAndNoBorderSpaceIsGranted) {
     ASSERT_EQ(CoRegisterClassObject(CLSID_WebBrowser, &factory, CLSCTX_INPROC_SERVER,
                                     REGCLS_MULTIPLEUSE, &registration),
               S_OK);
-    const HWND top = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPED, 0, 0, 300, 200,
-                                     nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND top = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPED, 0, 0, 300, 200, nullptr,
+                                     nullptr, GetModuleHandleW(nullptr), nullptr);
     if (top == nullptr) {
         CoRevokeClassObject(registration);
         OleUninitialize();
