@@ -9,6 +9,7 @@
 #include <string>
 
 #include "actions/game_actions.h"
+#include "app/win32_utf8.h"
 
 namespace {
 
@@ -54,10 +55,5 @@ std::string browser_cache_folder() {
     wchar_t buffer[MAX_PATH] = {};
     if (!SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE))
         return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, buffer, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return std::string();
-    std::string path(static_cast<std::size_t>(size - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, buffer, -1, &path[0], size, nullptr, nullptr);
-    return path;
+    return wide_to_utf8(buffer);
 }

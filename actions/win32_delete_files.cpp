@@ -9,18 +9,9 @@
 #include <string>
 
 #include "actions/game_actions.h"
+#include "app/win32_utf8.h"
 
 namespace {
-
-std::wstring from_utf8(const std::string& text) {
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0],
-                            length);
-    return wide;
-}
 
 // A search pattern that, made absolute, does not fit MAX_PATH characters with
 // its terminator is not searched.
@@ -71,5 +62,5 @@ void delete_files_in(const std::wstring& folder) {
 void delete_files_under(const std::string& folder) {
     if (folder.empty())
         return;  // names no folder: "\*.*" would search the current drive's root
-    delete_files_in(from_utf8(folder));
+    delete_files_in(utf8_to_wide(folder));
 }

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/win32_utf8.h"
 #include "win32_cache_seed.h"
 
 namespace {
@@ -29,21 +30,6 @@ std::wstring cache_folder() {
     wchar_t buffer[MAX_PATH] = {};
     SHGetSpecialFolderPathW(nullptr, buffer, CSIDL_INTERNET_CACHE, FALSE);
     return buffer;
-}
-
-std::wstring widen(const std::string& text) {
-    std::wstring wide;
-    for (char c : text)
-        wide += static_cast<wchar_t>(static_cast<unsigned char>(c));  // ASCII tags only
-    return wide;
-}
-
-std::string utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &result[0], n, nullptr, nullptr);
-    return result;
 }
 
 bool make_file(const std::wstring& path, DWORD attributes) {
@@ -60,7 +46,7 @@ int seed(const std::string& tag) {
               seed_url_cache_entry("http://" + tag + ".test/game.swf", NORMAL_CACHE_ENTRY) &&
               seed_url_cache_entry("http://" + tag + ".test/sticky.js", STICKY_CACHE_ENTRY) &&
               seed_url_cache_entry("Cookie:user@" + tag + ".test/", COOKIE_CACHE_ENTRY);
-    const std::wstring top = cache_folder() + L"\\" + widen(tag);
+    const std::wstring top = cache_folder() + L"\\" + utf8_to_wide(tag);
     for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\deeper", L"\\empty"})
         ok = ok && (CreateDirectoryW((top + folder).c_str(), nullptr) ||
                     GetLastError() == ERROR_ALREADY_EXISTS);
@@ -82,7 +68,8 @@ void list_tree(const std::wstring& folder, const std::string& relative) {
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..")
             continue;
-        const std::string path = relative.empty() ? utf8(name) : relative + "/" + utf8(name);
+        const std::string path =
+            relative.empty() ? wide_to_utf8(name) : relative + "/" + wide_to_utf8(name);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             std::printf("folder %s\n", path.c_str());
             list_tree(folder + L"\\" + name, path);
@@ -115,7 +102,7 @@ int list(const std::string& tag) {
     std::free(entry);
     if (find != nullptr)
         FindCloseUrlCache(find);
-    list_tree(cache_folder() + L"\\" + widen(tag), "");
+    list_tree(cache_folder() + L"\\" + utf8_to_wide(tag), "");
     return 0;
 }
 
@@ -123,7 +110,7 @@ int list(const std::string& tag) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "where") {
-        std::printf("%s\n", utf8(cache_folder()).c_str());
+        std::printf("%s\n", wide_to_utf8(cache_folder()).c_str());
         return 0;
     }
     if (argc != 3) {

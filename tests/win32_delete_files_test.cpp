@@ -7,31 +7,16 @@
 #include <string>
 
 #include "actions/game_actions.h"
+#include "app/win32_utf8.h"
 
 namespace {
 
-std::wstring widen(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
-    if (n > 1)
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
-    return wide;
-}
-
-std::string narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], n, nullptr, nullptr);
-    return utf8;
-}
-
 // Characters, as Windows counts them in a path.
-std::size_t path_length(const std::string& path) { return widen(path).size(); }
+std::size_t path_length(const std::string& path) { return utf8_to_wide(path).size(); }
 
 // Paths near and past MAX_PATH are made through the wide "\\?\" form, which
 // has no such limit; the code under test only ever sees the plain forms.
-std::wstring long_form(const std::string& path) { return L"\\\\?\\" + widen(path); }
+std::wstring long_form(const std::string& path) { return L"\\\\?\\" + utf8_to_wide(path); }
 
 DWORD attributes_of(const std::string& path) { return GetFileAttributesW(long_form(path).c_str()); }
 
@@ -44,7 +29,7 @@ protected:
         ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
         wchar_t full[MAX_PATH];
         ASSERT_NE(GetLongPathNameW(temp, full, MAX_PATH), 0u);
-        root_ = narrow(full) + "vellmir-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+        root_ = wide_to_utf8(full) + "vellmir-test-" + std::to_string(GetCurrentProcessId()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name();
         ASSERT_TRUE(make_folder(""));
     }
@@ -81,7 +66,7 @@ protected:
                     continue;
                 const std::wstring child = wide + L"\\" + name;
                 if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    remove_all(path + "\\" + narrow(name));
+                    remove_all(path + "\\" + wide_to_utf8(name));
                 } else {
                     SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
                     DeleteFileW(child.c_str());
@@ -255,8 +240,8 @@ TEST_F(TempTree, FolderLinksAreNotEntered) {
     ASSERT_TRUE(make_folder("outside"));
     ASSERT_TRUE(make_file("outside\\precious.txt"));
     ASSERT_TRUE(make_folder("cache"));
-    if (!CreateSymbolicLinkW(widen(at("cache\\link")).c_str(), widen(at("outside")).c_str(),
-                             SYMBOLIC_LINK_FLAG_DIRECTORY))
+    if (!CreateSymbolicLinkW(utf8_to_wide(at("cache\\link")).c_str(),
+                             utf8_to_wide(at("outside")).c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY))
         GTEST_SKIP() << "folder links cannot be made here (error " << GetLastError() << ")";
     if ((attributes_of(at("cache\\link")) & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
         GTEST_SKIP() << "the link is not reported as a reparse point here";
