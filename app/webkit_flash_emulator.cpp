@@ -42,8 +42,8 @@ constexpr const char LOADER_SCRIPT[] = R"JS((function (base, softwareWebGL) {
   config.splashScreen = false;
   config.letterbox = "off";
   // Ruffle's own choice is a WebGL renderer. Drawn by the CPU (llvmpipe and
-  // the like), WebGL costs about four times the CPU of its 2D canvas renderer
-  // for the same movie, and the first frame waits a few seconds longer for it.
+  // the like), WebGL costs nearly twice the CPU of its 2D canvas renderer for
+  // the same movie, and the first frame waits over a second longer for it.
   // A page that asks for a renderer itself sets this after us and keeps its own.
   if (softwareWebGL && config.preferredRenderer == null) config.preferredRenderer = "canvas";
 
