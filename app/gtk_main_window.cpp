@@ -52,11 +52,23 @@ gboolean on_focus_in(GtkWidget* window, GdkEventFocus*, gpointer) {
     return FALSE;
 }
 
+// The icons are decoded once the window is up and drawn: the first show does
+// not wait for them.
+gboolean set_icons(gpointer window) {
+    if (!gtk_widget_in_destruction(GTK_WIDGET(window))) {
+        GList* icons = load_icons();
+        gtk_window_set_icon_list(GTK_WINDOW(window), icons);
+        g_list_free_full(icons, g_object_unref);
+    }
+    return G_SOURCE_REMOVE;
+}
+
 // Activation asked for before the window was viewable is lost without a
 // window manager; ask again once it is mapped.
 gboolean on_first_map(GtkWidget* window, GdkEvent*, gpointer) {
     g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(on_first_map), nullptr);
     gtk_window_present(GTK_WINDOW(window));
+    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, set_icons, g_object_ref(window), g_object_unref);
     return FALSE;
 }
 
@@ -86,9 +98,6 @@ bool open_main_window() {
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     gtk_window_set_default_size(GTK_WINDOW(window), MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT);
     gtk_window_move(GTK_WINDOW(window), screen.x + place.left, screen.y + place.top);
-    GList* icons = load_icons();
-    gtk_window_set_icon_list(GTK_WINDOW(window), icons);
-    g_list_free_full(icons, g_object_unref);
 
     // A GtkLayout lets the view reach past the window on every side.
     GtkWidget* layout = gtk_layout_new(nullptr, nullptr);

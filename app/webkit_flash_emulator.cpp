@@ -21,9 +21,9 @@ namespace {
 // <object>: ruffle.js (about 450 KB) is fetched and parsed when one appears,
 // so a page without them pays for this script alone. Ruffle itself then
 // replaces the Flash content and keeps watching the page.
-// It is a function of the base address of the emulator's files, called with
-// loader_script()'s argument.
-constexpr const char LOADER_SCRIPT[] = R"JS((function (base) {
+// It is a function of the base address of the emulator's files and of whether
+// WebGL is drawn in software here, called with loader_script()'s arguments.
+constexpr const char LOADER_SCRIPT[] = R"JS((function (base, softwareWebGL) {
   "use strict";
   // The top frame and frames of its origin; a frame of another site is left alone.
   if (window !== window.top) {
@@ -41,6 +41,11 @@ constexpr const char LOADER_SCRIPT[] = R"JS((function (base) {
   config.unmuteOverlay = "hidden";
   config.splashScreen = false;
   config.letterbox = "off";
+  // Ruffle's own choice is a WebGL renderer. Drawn by the CPU (llvmpipe and
+  // the like), WebGL costs nearly twice the CPU of its 2D canvas renderer for
+  // the same movie, and the first frame waits over a second longer for it.
+  // A page that asks for a renderer itself sets this after us and keeps its own.
+  if (softwareWebGL && config.preferredRenderer == null) config.preferredRenderer = "canvas";
 
   // Ruffle builds an Intl.Locale from navigator.language, which throws for a
   // tag such as "C" or "C.UTF-8" (a POSIX locale name passed on as is).
@@ -53,12 +58,31 @@ constexpr const char LOADER_SCRIPT[] = R"JS((function (base) {
     Object.defineProperty(Navigator.prototype, "languages", { get: englishList, configurable: true });
   }
 
+  // Ruffle comes with two builds of its WebAssembly module and takes the one
+  // using the newer extensions when the browser has them all. Here the plain
+  // build plays the first frame over a second sooner and costs no more CPU
+  // while playing, so Ruffle's probe for SIMD gets a "no", once; after that,
+  // WebAssembly.validate is the page's own again.
+  var SIMD_PROBE = "0,97,115,109,1,0,0,0,1,5,1,96,0,1,123,3,2,1,0,10,10,1,8,0,65,0,253,15,253,98,11";
+  function preferPlainBuild() {
+    var validate = WebAssembly.validate;
+    WebAssembly.validate = function (bytes) {
+      if (bytes instanceof Uint8Array && bytes.length === 31 &&
+          Array.prototype.join.call(bytes, ",") === SIMD_PROBE) {
+        WebAssembly.validate = validate;
+        return false;
+      }
+      return validate.apply(this, arguments);
+    };
+  }
+
   var loaded = false;
   var observer = null;
   function load() {
     if (loaded) return;
     loaded = true;
     if (observer) observer.disconnect();
+    if (typeof WebAssembly === "object") preferPlainBuild();
     var script = document.createElement("script");
     script.src = base + "ruffle.js";
     (document.head || document.documentElement).appendChild(script);
@@ -85,8 +109,49 @@ constexpr const char LOADER_SCRIPT[] = R"JS((function (base) {
 }))JS";
 
 // The loader, called with the base address of the emulator's files.
-std::string loader_script() {
-    return std::string(LOADER_SCRIPT) + "(\"" + FLASH_EMULATOR_SCHEME + "://emulator/\");\n";
+std::string loader_script(bool software_webgl) {
+    return std::string(LOADER_SCRIPT) + "(\"" + FLASH_EMULATOR_SCHEME + "://emulator/\", " +
+           (software_webgl ? "true" : "false") + ");\n";
+}
+
+// Mesa's reading of a yes/no variable.
+bool env_says_yes(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr)
+        return false;
+    for (const char* yes : {"1", "true", "yes", "y"})
+        if (g_ascii_strcasecmp(value, yes) == 0)
+            return true;
+    return false;
+}
+
+// True when WebGL in the web view would be drawn by the CPU: Mesa is told to
+// draw in software, or there is no GPU render node (/dev/dri/renderD*) we may
+// use, which leaves WebKit with Mesa's software rasteriser. (WebKit does not tell
+// the page which GL it has: WEBGL_debug_renderer_info reads "Apple GPU".)
+bool webgl_draws_in_software() {
+    if (env_says_yes("LIBGL_ALWAYS_SOFTWARE"))
+        return true;
+    if (const char* driver = std::getenv("GALLIUM_DRIVER")) {
+        for (const char* software : {"llvmpipe", "softpipe", "swr"})
+            if (std::strcmp(driver, software) == 0)
+                return true;
+    }
+    GDir* devices = g_dir_open("/dev/dri", 0, nullptr);
+    if (devices == nullptr)
+        return true;
+    bool gpu = false;
+    while (const char* name = g_dir_read_name(devices)) {
+        if (g_str_has_prefix(name, "renderD")) {
+            const std::string path = std::string("/dev/dri/") + name;
+            if (access(path.c_str(), R_OK | W_OK) == 0) {
+                gpu = true;
+                break;
+            }
+        }
+    }
+    g_dir_close(devices);
+    return !gpu;
 }
 
 // A bare file name: letters, digits, '.', '-', '_', not starting with '.'.
@@ -189,9 +254,9 @@ void install_flash_emulator(WebKitWebContext* context, WebKitUserContentManager*
     webkit_security_manager_register_uri_scheme_as_secure(security, FLASH_EMULATOR_SCHEME);
     webkit_security_manager_register_uri_scheme_as_cors_enabled(security, FLASH_EMULATOR_SCHEME);
 
-    WebKitUserScript* script =
-        webkit_user_script_new(loader_script().c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    WebKitUserScript* script = webkit_user_script_new(
+        loader_script(webgl_draws_in_software()).c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
 }

@@ -257,11 +257,16 @@ def main():
     ap.add_argument("--presses", type=int, default=120)
     ap.add_argument("--f2-files", type=int, default=100000)
     ap.add_argument("--only", default="launch,latency,f2")
+    ap.add_argument("--also", action="append", default=[], metavar="LABEL=BINARY",
+                    help="another build of the program, launched in the same rotation")
     args = ap.parse_args()
     args.vellmir, args.reference, args.probe = (os.path.abspath(p) for p in
                                                 (args.vellmir, args.reference, args.probe))
     only = args.only.split(",")
     programs = [("vellmir", args.vellmir), ("reference", args.reference)]
+    for extra in args.also:
+        label, _, binary = extra.partition("=")
+        programs.append((label, os.path.abspath(binary)))
 
     if "launch" in only:
         print("## Start-up, memory, idle CPU (%d launches each, alternating; idle %.0f s)"
@@ -279,7 +284,7 @@ def main():
                       % (name, run + 1, r["mapped"] * 1000, r["requested"] * 1000,
                          r["loaded"] * 1000, r["pss"] / 1024, r["idle_cpu"], r["status"]),
                       flush=True)
-        for name, _ in programs:
+        for name, _ in programs[:2]:
             last = results[name][-1]["tree"]
             print("  %s process tree (last run): %s" % (name, ", ".join(
                 "%s %.1f MiB" % (c, p / 1024) for c, p in sorted(last.values(), key=lambda v: -v[1]))))
@@ -287,15 +292,19 @@ def main():
                                                                "pss", "idle_cpu")}
                for name, rs in results.items()}
         v, ref = med["vellmir"], med["reference"]
-        print("  medians            %12s %12s %8s" % ("vellmir", "reference", "ratio"))
+        others = [name for name, _ in programs[2:]]
+        print("  medians            %12s %12s %8s" % ("vellmir", "reference", "ratio")
+              + "".join(" %12s %8s" % (name, "ratio") for name in others))
         for key, label, scale, fmt in (("mapped", "exec->mapped ms", 1000, "%.0f"),
                                        ("requested", "exec->request ms", 1000, "%.0f"),
                                        ("loaded", "exec->loaded ms", 1000, "%.0f"),
                                        ("pss", "PSS MiB", 1 / 1024, "%.1f"),
                                        ("idle_cpu", "idle CPU s", 1, "%.3f")):
+            ratio = lambda x: x / ref[key] if ref[key] else float("nan")  # noqa: E731
             print("  %-18s %12s %12s %8.2f" % (label, fmt % (v[key] * scale),
-                                               fmt % (ref[key] * scale),
-                                               v[key] / ref[key] if ref[key] else float("nan")))
+                                               fmt % (ref[key] * scale), ratio(v[key]))
+                  + "".join(" %12s %8.2f" % (fmt % (med[name][key] * scale), ratio(med[name][key]))
+                            for name in others))
         print("  idle CPU of the poller: %.3f s over %.0f s = %.2f %% of one core (Vellmir minus reference)"
               % (v["idle_cpu"] - ref["idle_cpu"], args.idle,
                  100 * (v["idle_cpu"] - ref["idle_cpu"]) / args.idle))

@@ -4,6 +4,8 @@
 # asserted: these figures are for reading.
 #   bench/run.sh            everything
 #   bench/run.sh core       only what needs no display (F2 walk, poller ticks)
+#   bench/run.sh flash      only Flash content: first frame, the cost of a movie
+#                           playing under each renderer, memory (not part of "all")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,6 +24,16 @@ echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(n
      "$(. /etc/os-release; echo "$PRETTY_NAME"), kernel $(uname -r)," \
      "$(df -T /tmp | awk 'NR==2 {print $2}') /tmp"
 echo
+
+if [ "$what" = flash ]; then
+  echo "## Flash content through the bundled emulator"
+  # As built (the renderer the program picks) beside the page asking for each
+  # of the emulator's renderers: wgpu-webgl is the emulator's own choice here.
+  python3 bench/flash_emulator_bench.py --runs "${BENCH_RUNS:-5}" --shots "$out/flash-shots" \
+    built="$out/vellmir" wgpu-webgl="$out/vellmir,renderer=wgpu-webgl" \
+    webgl="$out/vellmir,renderer=webgl" canvas="$out/vellmir,renderer=canvas"
+  exit 0
+fi
 
 echo "## F2: folder walk vs find"
 "$out/delete_files_bench" --files "${BENCH_F2_FILES:-100000}" --runs "${BENCH_RUNS:-5}"

@@ -95,10 +95,11 @@ addEventListener("load", function () {
 </script>"""
 
 
-def run(testcase, stage_html, assets):
+def run(testcase, stage_html, assets, head="", extra_env=None):
     world = harness.World(testcase)
-    proxy = world.proxy(linux_program.HOST, page=page(stage_html), assets=assets)
-    return Running(testcase, world=world, proxy=proxy)
+    proxy = world.proxy(linux_program.HOST, page=page(stage_html).replace("</head>", head + "</head>"),
+                        assets=assets)
+    return Running(testcase, world=world, proxy=proxy, extra_env=extra_env)
 
 
 def screen_rect(running, rect):
@@ -115,6 +116,27 @@ def reports(running, call):
 
 def share(image, rect, colour):
     return image.count(rect, colour) / float(rect[2] * rect[3])
+
+
+# Once the emulator has the movie: which kind of drawing context its canvas
+# holds ("2d" for its canvas renderer, "webgl" for either WebGL one).
+RENDERER_PROBE = """<script>
+addEventListener("load", function () {
+  var tries = 0;
+  (function look() {
+    var player = document.querySelector("ruffle-embed, ruffle-object");
+    var canvas = player && player.readyState === 2 && player.shadowRoot.querySelector("canvas");
+    if (canvas) {
+      var kind = canvas.getContext("webgl2") || canvas.getContext("webgl") ? "webgl" : "2d";
+      flashReport({call: "renderer", kind: kind});
+    } else if (++tries < 900) {
+      setTimeout(look, 100);
+    }
+  })();
+});
+</script>"""
+ASK_FOR_WEBGL = """<script>window.RufflePlayer = window.RufflePlayer || {};
+RufflePlayer.config = RufflePlayer.config || {}; RufflePlayer.config.preferredRenderer = "webgl";</script>"""
 
 
 @require_binary
@@ -150,6 +172,25 @@ class FlashContentTest(unittest.TestCase):
                 for around in [(x - 20, y, 10, h), (x + w + 10, y, 10, h), (x, y - 20, w, 10),
                                (x, y + h + 10, w, 10)]:
                     self.assertGreater(share(image, around, harness.CUTOUT_COLOUR), 0.95, around)
+                running.prog.stop()
+
+    def test_renderer_where_webgl_is_drawn_in_software(self):
+        # Mesa drawing WebGL on the CPU: the emulator's 2D canvas renderer,
+        # unless the page asks for a renderer itself. (case, page head, context)
+        cases = [
+            ("page asks for nothing", "", "2d"),
+            ("page asks for WebGL", ASK_FOR_WEBGL, "webgl"),
+        ]
+        movie = {"solid.swf": ("application/x-shockwave-flash",
+                               swf.solid_movie(MOVIE_COLOUR, EMBED[2], EMBED[3]))}
+        for name, head, kind in cases:
+            with self.subTest(name):
+                running = run(self, embed("solid.swf") + RENDERER_PROBE, movie, head=head,
+                              extra_env={"LIBGL_ALWAYS_SOFTWARE": "1"})
+                got = harness.wait_until(lambda: reports(running, "renderer"), FIRST_FRAME_TIMEOUT,
+                                         what="the renderer's report")
+                self.assertEqual(got[0]["kind"], kind)
+                self.wait_for_colour(running, screen_rect(running, EMBED), MOVIE_COLOUR)
                 running.prog.stop()
 
     def test_scheme_serves_the_emulator_files_and_nothing_else(self):
