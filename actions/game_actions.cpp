@@ -1,6 +1,7 @@
 #include "game_actions.h"
 
 #include "app/game_view.h"
+#include "hotkeys/hotkey_descriptions.h"
 #include "hotkeys/hotkey_table.h"
 
 void toggle_game_sound(int32_t) {
@@ -15,6 +16,9 @@ void clear_browser_cache(int32_t) {
 }
 
 void bind_game_hotkeys() {
-    register_hotkey(toggle_game_sound, GAME_SOUND_KEY);
-    register_hotkey(clear_browser_cache, CLEAR_CACHE_KEY);
+    // A desktop that hands out global shortcuts shows these to the user.
+    describe_hotkey(register_hotkey(toggle_game_sound, GAME_SOUND_KEY),
+                    {"toggle-game-sound", "Switch the game's sound", "切换游戏声音"});
+    describe_hotkey(register_hotkey(clear_browser_cache, CLEAR_CACHE_KEY),
+                    {"clear-browser-cache", "Clear the browser's cache", "清除浏览器缓存"});
 }
