@@ -16,6 +16,9 @@ packages=(
   valgrind bc
   # end-to-end tests
   xvfb xauth xdotool imagemagick x11-utils python3
+  # end-to-end tests of the desktop portal's global shortcuts: a private bus,
+  # the real portal frontend, and a backend of the tests' own in Python
+  dbus-daemon xdg-desktop-portal python3-gi
 )
 
 missing=()

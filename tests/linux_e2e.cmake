@@ -18,6 +18,10 @@ foreach(name window hotkeys cache handshake lifecycle)
   vellmir_add_e2e_test(${name} test_${name} ENVIRONMENT ${linux_e2e_environment})
 endforeach()
 
+# A Wayland session's global shortcuts: the real portal frontend on a private
+# bus, with a backend of the test's own (Debian's python3 with python3-gi).
+vellmir_add_e2e_test(portal_shortcuts test_portal_shortcuts ENVIRONMENT ${linux_e2e_environment})
+
 # Flash content played by the bundled emulator.
 if(VELLMIR_FLASH_EMULATOR)
   vellmir_add_e2e_test(flash_emulator test_flash_emulator ENVIRONMENT ${linux_e2e_environment})
