@@ -14,6 +14,7 @@ Everything started here is ended by the world's cleanups, by process id.
 import json
 import os
 import shutil
+import signal
 import subprocess
 import threading
 import time
@@ -130,14 +131,16 @@ class Backend:
                 self.popen.kill()
                 self.popen.wait()
         try:
-            os.killpg(self.pid, 9)
+            os.killpg(self.pid, signal.SIGKILL)
         except (ProcessLookupError, PermissionError):
             pass
         self.popen.stdout.close()
 
 
 class PortalDesktop:
-    def __init__(self, world):
+    """frontend=False: the bus and the backend only, no portal on the bus."""
+
+    def __init__(self, world, frontend=True):
         self.world = world
         folder = world.path("portal-bus")
         os.makedirs(folder, exist_ok=True)
@@ -153,11 +156,20 @@ class PortalDesktop:
         self.backend = Backend(world, self.address, base)
         self.backend.wait_for("ready")
 
+        self.frontend = None
+        if not frontend:
+            return
         frontend_env = dict(base, XDG_DESKTOP_PORTAL_DIR=PORTAL_FOLDER,
                             XDG_CURRENT_DESKTOP=DESKTOP_NAME, GIO_USE_VFS="local")
         self.backend.send(cmd="watch", name="org.freedesktop.portal.Desktop")
         self.frontend = world.start([FRONTEND, "--verbose"], frontend_env)
         self.backend.wait_for("owned", name="org.freedesktop.portal.Desktop")
+
+    def freeze_frontend(self):
+        """Stops the frontend (SIGSTOP) until the test ends: the portal is on
+        the bus but answers nothing."""
+        os.kill(self.frontend.pid, signal.SIGSTOP)
+        self.world.add_cleanup(lambda: os.kill(self.frontend.pid, signal.SIGCONT))
 
     def _address(self):
         out, _ = self.bus.output()

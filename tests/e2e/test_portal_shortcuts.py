@@ -121,19 +121,29 @@ class PortalShortcutsTest(unittest.TestCase):
         self.assertEqual(len(desktop.backend.records("BindShortcuts")), 1)
         self.assertEqual(second.close(), 0)
 
-    def test_a_refused_binding_leaves_the_keys_as_before(self):
-        world = harness.World(self)
-        desktop = portal_desktop.PortalDesktop(world)
-        desktop.answer_bindings(1)  # the user said no
-        run, _ = self.start(world=world, desktop=desktop, lang="zh_CN.UTF-8")
-        bound = desktop.wait_for("BindShortcuts")[0]
-        # Described in the user's language.
-        self.assertEqual([(sid, props["description"]) for sid, props in bound["shortcuts"]],
-                         [(SOUND, "切换游戏声音"), (CACHE, "清除浏览器缓存")])
-        # Nothing is bound; the keys work as without a portal.
-        self.assertEqual(desktop.signal("activate", SOUND), [])
-        self.assertEqual(self.calls_after(run, desktop, ["x-down F1", "wait 0.2", "x-up F1"]), 1)
-        self.assertEqual(run.close(), 0)
+    def test_without_a_usable_portal_the_keys_work_as_before(self):
+        for case in ("no portal on the bus", "a portal that answers nothing",
+                     "the user refuses"):
+            with self.subTest(case):
+                world = harness.World(self)
+                desktop = portal_desktop.PortalDesktop(world,
+                                                       frontend=case != "no portal on the bus")
+                if case == "a portal that answers nothing":
+                    desktop.freeze_frontend()  # the window must not wait for it
+                if case == "the user refuses":
+                    desktop.answer_bindings(1)
+                run, _ = self.start(world=world, desktop=desktop, lang="zh_CN.UTF-8")
+                if case == "the user refuses":
+                    bound = desktop.wait_for("BindShortcuts")[0]
+                    # Described in the user's language.
+                    self.assertEqual(
+                        [(sid, props["description"]) for sid, props in bound["shortcuts"]],
+                        [(SOUND, "切换游戏声音"), (CACHE, "清除浏览器缓存")])
+                    # Nothing is bound: the desktop has no key to report.
+                    self.assertEqual(desktop.signal("activate", SOUND), [])
+                self.assertEqual(self.calls_after(run, desktop,
+                                                  ["x-down F1", "wait 0.2", "x-up F1"]), 1)
+                self.assertEqual(run.close(), 0)
 
 
 if __name__ == "__main__":
