@@ -19,6 +19,9 @@ packages=(
   # end-to-end tests of the desktop portal's global shortcuts: a private bus,
   # the real portal frontend, and a backend of the tests' own in Python
   dbus-daemon xdg-desktop-portal python3-gi
+  # ... and in a real Wayland session: sway headless with XWayland, a native
+  # Wayland window, a Wayland virtual keyboard (setpriv is in util-linux)
+  sway xwayland foot wtype util-linux
 )
 
 missing=()
