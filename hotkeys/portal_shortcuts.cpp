@@ -58,6 +58,19 @@ bool wayland_session() {
            g_strcmp0(g_getenv("XDG_SESSION_TYPE"), "wayland") == 0;
 }
 
+// Without an address, or the usual socket in the runtime folder, GLib would
+// look for a bus by starting dbus-launch, on the calling thread. A session
+// without a bus has no portal anyway.
+bool session_bus_known() {
+    const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0')
+        return true;
+    gchar* socket = g_build_filename(g_get_user_runtime_dir(), "bus", nullptr);
+    const bool found = g_file_test(socket, G_FILE_TEST_EXISTS) != FALSE;
+    g_free(socket);
+    return found;
+}
+
 bool chinese_locale() {
     const char* const* languages = g_get_language_names();
     return languages[0] != nullptr && std::strncmp(languages[0], "zh", 2) == 0;
@@ -356,7 +369,7 @@ void on_bus(GObject*, GAsyncResult* result, gpointer) {
 }  // namespace
 
 void start_portal_shortcuts(PortalKeyEvent on_key_event) {
-    if (portal.started || !wayland_session())
+    if (portal.started || !wayland_session() || !session_bus_known())
         return;
     portal.started = true;
     portal.on_key_event = on_key_event;
