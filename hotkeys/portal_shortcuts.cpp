@@ -84,7 +84,7 @@ std::string preferred_trigger(const HotkeyEntry& entry) {
     std::string key;
     if (vk >= VK_F1_KEY && vk <= VK_F1_KEY + 23)
         key = "F" + std::to_string(vk - VK_F1_KEY + 1);
-    else if ((vk >= '0' && vk <= '9'))
+    else if (vk >= '0' && vk <= '9')
         key = std::string(1, static_cast<char>(vk));
     else if (vk >= 'A' && vk <= 'Z')
         key = std::string(1, static_cast<char>(vk - 'A' + 'a'));
@@ -95,10 +95,10 @@ std::string preferred_trigger(const HotkeyEntry& entry) {
             unsigned vk;
             const char* name;
         } NAMED[] = {
-            {0x08, "BackSpace"}, {0x09, "Tab"},    {0x0D, "Return"}, {0x13, "Pause"},
-            {0x1B, "Escape"},    {0x20, "space"},  {0x21, "Prior"},  {0x22, "Next"},
-            {0x23, "End"},       {0x24, "Home"},   {0x25, "Left"},   {0x26, "Up"},
-            {0x27, "Right"},     {0x28, "Down"},   {0x2C, "Print"},  {0x2D, "Insert"},
+            {0x08, "BackSpace"}, {0x09, "Tab"},         {0x0D, "Return"}, {0x13, "Pause"},
+            {0x1B, "Escape"},    {0x20, "space"},       {0x21, "Prior"},  {0x22, "Next"},
+            {0x23, "End"},       {0x24, "Home"},        {0x25, "Left"},   {0x26, "Up"},
+            {0x27, "Right"},     {0x28, "Down"},        {0x2C, "Print"},  {0x2D, "Insert"},
             {0x2E, "Delete"},    {0x91, "Scroll_Lock"},
         };
         for (const auto& named : NAMED)
@@ -108,10 +108,14 @@ std::string preferred_trigger(const HotkeyEntry& entry) {
     if (key.empty())
         return key;
     std::string trigger;
-    if (entry.modifiers & MODIFIER_CTRL) trigger += "CTRL+";
-    if (entry.modifiers & MODIFIER_ALT) trigger += "ALT+";
-    if (entry.modifiers & MODIFIER_SHIFT) trigger += "SHIFT+";
-    if (entry.modifiers & MODIFIER_LEFT_WIN) trigger += "LOGO+";
+    if (entry.modifiers & MODIFIER_CTRL)
+        trigger += "CTRL+";
+    if (entry.modifiers & MODIFIER_ALT)
+        trigger += "ALT+";
+    if (entry.modifiers & MODIFIER_SHIFT)
+        trigger += "SHIFT+";
+    if (entry.modifiers & MODIFIER_LEFT_WIN)
+        trigger += "LOGO+";
     return trigger + key;
 }
 
@@ -237,9 +241,10 @@ void bind_shortcuts() {
 void on_listed(guint32 response, GVariant* results) {
     // Bind only when the desktop does not know every one of ours yet. One it
     // knows, the user may have given another key or none: that stays.
-    GVariant* known = results != nullptr && response == 0
-                          ? g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"))
-                          : nullptr;
+    GVariant* known =
+        results != nullptr && response == 0
+            ? g_variant_lookup_value(results, "shortcuts", G_VARIANT_TYPE("a(sa{sv})"))
+            : nullptr;
     bool all_known = known != nullptr;
     for (const Shortcut& shortcut : portal.shortcuts) {
         if (!all_known)
@@ -306,8 +311,8 @@ void on_session_created(guint32 response, GVariant* results) {
                  token, on_listed);
 }
 
-void on_shortcut_signal(GDBusConnection*, const char*, const char*, const char*,
-                        const char* signal, GVariant* parameters, gpointer) {
+void on_shortcut_signal(GDBusConnection*, const char*, const char*, const char*, const char* signal,
+                        GVariant* parameters, gpointer) {
     const bool activated = std::strcmp(signal, "Activated") == 0;
     if ((!activated && std::strcmp(signal, "Deactivated") != 0) ||
         !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(osta{sv})")))
