@@ -1,10 +1,11 @@
 // The GlobalShortcuts portal client, on GDBus and the main loop.
 //
 // Start-up: connect to the session bus, read the portal's GlobalShortcuts
-// version (no portal, or no such interface: stop here), create a session,
-// ask which shortcuts the desktop already knows for it, and bind ours only
-// when some are missing, so that a desktop that remembers the user's answer
-// is not asked again. Every portal request answers through a Response signal
+// version (no portal, or no such interface: stop here), create a session
+// (handing the shortcuts over already, for desktops that take them there),
+// ask which shortcuts the desktop knows for it, and bind ours only when some
+// are missing, so that a desktop that remembers the user's answer is not
+// asked again. Every portal request answers through a Response signal
 // on a request object whose path we name ourselves (handle_token) and listen
 // to before the call goes out. Nothing here waits for a reply.
 #include "hotkeys/portal_shortcuts.h"
@@ -143,8 +144,10 @@ void answer_request(PendingRequest* request, guint32 response, GVariant* results
     if (request->answered)
         return;
     request->answered = true;
+    const ResponseHandler handler = request->handler;
+    // Unsubscribing may release the request already.
     g_dbus_connection_signal_unsubscribe(portal.bus, request->subscription);
-    request->handler(response, results);
+    handler(response, results);
 }
 
 void on_response(GDBusConnection*, const char*, const char*, const char*, const char*,
@@ -210,7 +213,8 @@ void on_bound(guint32, GVariant*) {
     // binding made later in the desktop's settings arrives as signals too.
 }
 
-void bind_shortcuts() {
+// Ours, as the portal takes them: (id, {description, preferred_trigger}).
+GVariant* shortcut_list() {
     const bool chinese = chinese_locale();
     GVariantBuilder list;
     g_variant_builder_init(&list, G_VARIANT_TYPE("a(sa{sv})"));
@@ -231,10 +235,14 @@ void bind_shortcuts() {
         g_variant_builder_add(&list, "(s@a{sv})", shortcut.id.c_str(),
                               g_variant_builder_end(&properties));
     }
+    return g_variant_builder_end(&list);
+}
+
+void bind_shortcuts() {
     const std::string token = next_handle_token();
     send_request("BindShortcuts",
-                 g_variant_new("(o@a(sa{sv})s@a{sv})", portal.session.c_str(),
-                               g_variant_builder_end(&list), "", options_with_token(token)),
+                 g_variant_new("(o@a(sa{sv})s@a{sv})", portal.session.c_str(), shortcut_list(), "",
+                               options_with_token(token)),
                  token, on_bound);
 }
 
@@ -293,18 +301,6 @@ void on_session_created(guint32 response, GVariant* results) {
                                        session, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
                                        on_session_closed, nullptr, nullptr);
 
-    // Entries are only ever appended, so a position names one entry for good.
-    portal.shortcuts.clear();
-    for (std::size_t i = 0; i < hotkey_table.size(); ++i) {
-        const HotkeyEntry& entry = *hotkey_table[i];
-        const HotkeyDescription* description = hotkey_description(entry.id);
-        std::string id = description != nullptr
-                             ? description->name
-                             : "hotkey-" + std::to_string(entry.id - HOTKEY_ID_BASE);
-        portal.shortcuts.push_back(Shortcut{id, i, false, false});
-    }
-    if (portal.shortcuts.empty())
-        return;
     const std::string token = next_handle_token();
     send_request("ListShortcuts",
                  g_variant_new("(o@a{sv})", portal.session.c_str(), options_with_token(token)),
@@ -335,12 +331,28 @@ void on_shortcut_signal(GDBusConnection*, const char*, const char*, const char*,
 }
 
 void create_session() {
+    // Entries are only ever appended, so a position names one entry for good.
+    portal.shortcuts.clear();
+    for (std::size_t i = 0; i < hotkey_table.size(); ++i) {
+        const HotkeyEntry& entry = *hotkey_table[i];
+        const HotkeyDescription* description = hotkey_description(entry.id);
+        std::string id = description != nullptr
+                             ? description->name
+                             : "hotkey-" + std::to_string(entry.id - HOTKEY_ID_BASE);
+        portal.shortcuts.push_back(Shortcut{id, i, false, false});
+    }
+    if (portal.shortcuts.empty())
+        return;
     const std::string token = next_handle_token();
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
     g_variant_builder_add(&options, "{sv}", "handle_token", g_variant_new_string(token.c_str()));
     g_variant_builder_add(&options, "{sv}", "session_handle_token",
                           g_variant_new_string(SESSION_TOKEN));
+    // KDE Plasma 5.27 takes the shortcuts here and registers them at once
+    // (its BindShortcuts opens the system settings instead); newer portals
+    // drop this option.
+    g_variant_builder_add(&options, "{sv}", "shortcuts", shortcut_list());
     send_request("CreateSession", g_variant_new("(a{sv})", &options), token, on_session_created);
 }
 

@@ -14,6 +14,12 @@ Commands come on stdin, one JSON object a line:
     {"cmd": "activate", "id": ID}           Activated for shortcut ID in every
     {"cmd": "deactivate", "id": ID}         session that has it (Deactivated)
     {"cmd": "forget"}                       forget every remembered binding
+    {"cmd": "take_at_creation"}             from now on, as KDE Plasma 5.27 does:
+                                            CreateSession binds the shortcuts
+                                            given in its options, and
+                                            BindShortcuts opens the desktop's
+                                            settings instead (recorded as
+                                            "OpenSettings")
     {"cmd": "watch", "name": NAME}          {"event": "owned", "name": NAME} once
                                             NAME has an owner on the bus
 
@@ -94,6 +100,7 @@ class Backend:
     def __init__(self, connection):
         self.connection = connection
         self.bind_answer = 0
+        self.take_at_creation = False
         self.sessions = {}    # session path -> (caller, {shortcut id: trigger})
         self.remembered = {}  # caller -> {shortcut id: (description, trigger)}
         self.nodes = Gio.DBusNodeInfo.new_for_xml(INTROSPECTION)
@@ -120,7 +127,13 @@ class Backend:
         if method == "CreateSession":
             _, session, app_id, options = args
             caller = self.caller(session, app_id)
-            self.sessions[session] = (caller, dict(self.remembered.get(caller, {})))
+            bindings = dict(self.remembered.get(caller, {}))
+            if self.take_at_creation:
+                for sid, props in options.get("shortcuts", []):
+                    bindings.setdefault(sid, (props.get("description", ""),
+                                              props.get("preferred_trigger", "")))
+                self.remembered[caller] = dict(bindings)
+            self.sessions[session] = (caller, bindings)
             self.session_registrations[session] = connection.register_object(
                 session, self.nodes.interfaces[1], self.on_session_call, self.on_property, None)
             emit({"event": "CreateSession", "session": session, "app_id": app_id,
@@ -139,6 +152,13 @@ class Backend:
             wanted = [[sid, {k: v for k, v in props.items()}] for sid, props in shortcuts]
             emit({"event": "BindShortcuts", "session": session, "shortcuts": wanted,
                   "parent_window": parent_window, "answer": self.bind_answer})
+            if self.take_at_creation:
+                emit({"event": "OpenSettings", "session": session})
+                _, bindings = self.sessions.get(session, ("", {}))
+                invocation.return_value(GLib.Variant(
+                    "(ua{sv})", (0, {"shortcuts": GLib.Variant("a(sa{sv})",
+                                                               self.shortcut_list(bindings))})))
+                return
             if self.bind_answer != 0 or session not in self.sessions:
                 invocation.return_value(GLib.Variant("(ua{sv})", (self.bind_answer, {})))
                 return
@@ -171,6 +191,8 @@ class Backend:
             self.bind_answer = int(cmd["bind"])
         elif cmd.get("cmd") == "forget":
             self.remembered.clear()
+        elif cmd.get("cmd") == "take_at_creation":
+            self.take_at_creation = True
         elif cmd.get("cmd") == "watch":
             name = cmd["name"]
             Gio.bus_watch_name_on_connection(

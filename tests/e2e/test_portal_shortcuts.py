@@ -121,6 +121,20 @@ class PortalShortcutsTest(unittest.TestCase):
         self.assertEqual(len(desktop.backend.records("BindShortcuts")), 1)
         self.assertEqual(second.close(), 0)
 
+    def test_a_desktop_that_takes_the_shortcuts_with_the_session(self):
+        # KDE Plasma 5.27 binds the shortcuts CreateSession hands over; its
+        # BindShortcuts would open the system settings at every start.
+        world = harness.World(self)
+        desktop = portal_desktop.PortalDesktop(world)
+        desktop.backend.send(cmd="take_at_creation")
+        run, _ = self.start(world=world, desktop=desktop)
+        listed = desktop.wait_for("ListShortcuts")[0]
+        self.assertEqual(sorted(listed["listed"]), sorted([CACHE, SOUND]))
+        self.assertEqual(self.calls_after(run, desktop, ["portal-down " + SOUND, "wait 0.2",
+                                                         "portal-up " + SOUND]), 1)
+        self.assertEqual(desktop.backend.records("BindShortcuts"), [])
+        self.assertEqual(run.close(), 0)
+
     def test_without_a_usable_portal_the_keys_work_as_before(self):
         for case in ("no portal on the bus", "a portal that answers nothing",
                      "the user refuses"):
