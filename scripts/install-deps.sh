@@ -18,7 +18,9 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils python3
   # end-to-end tests of the desktop portal's global shortcuts: a private bus,
   # the real portal frontend, and a backend of the tests' own in Python
-  dbus-daemon xdg-desktop-portal python3-gi
+  dbus-daemon dbus-bin libglib2.0-bin xdg-desktop-portal python3-gi
+  # ... with a desktop's real backend: KDE's (it brings kglobalaccel5)
+  xdg-desktop-portal-kde
   # ... and in a real Wayland session: sway headless with XWayland, a native
   # Wayland window, a Wayland virtual keyboard (setpriv is in util-linux)
   sway xwayland foot wtype util-linux

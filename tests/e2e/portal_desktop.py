@@ -64,6 +64,30 @@ def missing():
     return None
 
 
+def private_bus(world):
+    """A D-Bus session bus of the test's own, that activates nothing and lets
+    any user connect: (its process, its address)."""
+    folder = world.path("portal-bus")
+    os.makedirs(folder, exist_ok=True)
+    config = os.path.join(folder, "bus.conf")
+    with open(config, "w") as f:
+        f.write(BUS_CONFIG % os.path.join(folder, "socket"))
+    bus = world.start(["dbus-daemon", "--config-file=" + config, "--nofork",
+                       "--print-address=1"], dict(os.environ))
+
+    def address():
+        out = bus.output()[0].strip()
+        return out.splitlines()[0] if out.startswith("unix:") else None
+
+    return bus, harness.wait_until(address, what="the D-Bus daemon's address")
+
+
+def wait_for_name(address, name, timeout=harness.DEFAULT_TIMEOUT):
+    """Returns once name has an owner on the bus at address."""
+    subprocess.run(["gdbus", "wait", "--address", address, "--timeout", str(int(timeout)), name],
+                   check=True, stdout=subprocess.DEVNULL, timeout=timeout + 10)
+
+
 class Backend:
     """portal_backend.py, driven through its stdin; its records arrive on
     stdout and are kept in .events."""
@@ -143,15 +167,7 @@ class PortalDesktop:
 
     def __init__(self, world, frontend=True):
         self.world = world
-        folder = world.path("portal-bus")
-        os.makedirs(folder, exist_ok=True)
-        config = os.path.join(folder, "bus.conf")
-        with open(config, "w") as f:
-            f.write(BUS_CONFIG % os.path.join(folder, "socket"))
-        self.bus = world.start(["dbus-daemon", "--config-file=" + config, "--nofork",
-                                "--print-address=1"], dict(os.environ))
-        self.address = harness.wait_until(self._address, what="the D-Bus daemon's address")
-
+        self.bus, self.address = private_bus(world)
         base = world.env()
         base["DBUS_SESSION_BUS_ADDRESS"] = self.address
         self.backend = Backend(world, self.address, base)
@@ -171,11 +187,6 @@ class PortalDesktop:
         the bus but answers nothing."""
         os.kill(self.frontend.pid, signal.SIGSTOP)
         self.world.add_cleanup(lambda: os.kill(self.frontend.pid, signal.SIGCONT))
-
-    def _address(self):
-        out, _ = self.bus.output()
-        line = out.strip().splitlines()[0] if out.strip() else ""
-        return line if line.startswith("unix:") else None
 
     def program_env(self):
         """What the program needs to find this desktop, on a Wayland session."""
