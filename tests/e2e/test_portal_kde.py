@@ -79,6 +79,7 @@ class KdePortalTest(unittest.TestCase):
                 harness.wait_until(lambda: signals("Deactivated") > activated,
                                    what="the desktop's Deactivated")
                 self.assertEqual(signals("Activated"), activated + 1)
+                run.proxy.wait_for_reports(before + 1)
                 self.assertEqual(len(run.proxy.settled_reports()) - before, 1)
                 self.assertEqual(run.close(), 0)
         # Never BindShortcuts: with Plasma 5.27 it would open the system

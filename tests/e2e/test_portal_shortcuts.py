@@ -31,10 +31,11 @@ class PortalShortcutsTest(unittest.TestCase):
         run = Running(self, world=world, xvfb=xvfb, extra_env=env)
         return run, desktop
 
-    def calls_after(self, run, desktop, actions):
+    def calls_after(self, run, desktop, actions, expected):
         """The number of new toggleSound calls a sequence of actions brings,
-        once they settle: "portal-down/up ID" (Activated/Deactivated),
-        "x-down/up KEY" (xdotool), "wait SECONDS"."""
+        once they settle (and at least `expected` have come, however slowly):
+        "portal-down/up ID" (Activated/Deactivated), "x-down/up KEY"
+        (xdotool), "wait SECONDS"."""
         before = len(run.proxy.reports())
         for action in actions:
             verb, arg = action.split()
@@ -48,6 +49,8 @@ class PortalShortcutsTest(unittest.TestCase):
                 harness.key_up(run.xvfb.display, arg)
             else:
                 time.sleep(float(arg))
+        if expected:
+            run.proxy.wait_for_reports(before + expected)
         return len(run.proxy.settled_reports()) - before
 
     def test_desktop_presses_fire_the_hotkeys(self):
@@ -70,11 +73,11 @@ class PortalShortcutsTest(unittest.TestCase):
             ("two presses", ["portal-down " + SOUND, "wait 0.2", "portal-up " + SOUND,
                              "wait 0.2", "portal-down " + SOUND, "wait 0.2",
                              "portal-up " + SOUND], 2),
-            ("seen by both, the desktop first", ["portal-down " + SOUND, "wait 0.1",
-                                                 "x-down F1", "wait 0.2", "portal-up " + SOUND,
-                                                 "wait 0.2", "x-up F1"], 1),
-            ("seen by both, X first", ["x-down F1", "wait 0.1", "portal-down " + SOUND,
-                                       "wait 0.2", "x-up F1", "wait 0.2",
+            ("seen by both, the desktop first", ["portal-down " + SOUND, "wait 0.3",
+                                                 "x-down F1", "wait 0.5", "portal-up " + SOUND,
+                                                 "wait 0.5", "x-up F1"], 1),
+            ("seen by both, X first", ["x-down F1", "wait 0.3", "portal-down " + SOUND,
+                                       "wait 0.5", "x-up F1", "wait 0.5",
                                        "portal-up " + SOUND], 1),
             ("X alone", ["x-down F1", "wait 0.2", "x-up F1"], 1),
             # The user gave the shortcut Shift+something in the desktop's
@@ -87,7 +90,7 @@ class PortalShortcutsTest(unittest.TestCase):
         ]
         for name, actions, expected in cases:
             with self.subTest(name):
-                self.assertEqual(self.calls_after(run, desktop, actions), expected)
+                self.assertEqual(self.calls_after(run, desktop, actions, expected), expected)
         self.assertEqual({r["arg"] for r in run.proxy.reports()}, {"0"})
 
         # F2: the cache folder is cleared once. A file written after the
@@ -117,7 +120,7 @@ class PortalShortcutsTest(unittest.TestCase):
         listed = desktop.wait_for("ListShortcuts", 2)[1]
         self.assertEqual(sorted(listed["listed"]), sorted([CACHE, SOUND]))
         self.assertEqual(self.calls_after(second, desktop, ["portal-down " + SOUND, "wait 0.2",
-                                                            "portal-up " + SOUND]), 1)
+                                                            "portal-up " + SOUND], 1), 1)
         self.assertEqual(len(desktop.backend.records("BindShortcuts")), 1)
         self.assertEqual(second.close(), 0)
 
@@ -131,7 +134,7 @@ class PortalShortcutsTest(unittest.TestCase):
         listed = desktop.wait_for("ListShortcuts")[0]
         self.assertEqual(sorted(listed["listed"]), sorted([CACHE, SOUND]))
         self.assertEqual(self.calls_after(run, desktop, ["portal-down " + SOUND, "wait 0.2",
-                                                         "portal-up " + SOUND]), 1)
+                                                         "portal-up " + SOUND], 1), 1)
         self.assertEqual(desktop.backend.records("BindShortcuts"), [])
         self.assertEqual(run.close(), 0)
 
@@ -155,8 +158,8 @@ class PortalShortcutsTest(unittest.TestCase):
                         [(SOUND, "切换游戏声音"), (CACHE, "清除浏览器缓存")])
                     # Nothing is bound: the desktop has no key to report.
                     self.assertEqual(desktop.signal("activate", SOUND), [])
-                self.assertEqual(self.calls_after(run, desktop,
-                                                  ["x-down F1", "wait 0.2", "x-up F1"]), 1)
+                self.assertEqual(
+                    self.calls_after(run, desktop, ["x-down F1", "wait 0.2", "x-up F1"], 1), 1)
                 self.assertEqual(run.close(), 0)
 
 

@@ -183,9 +183,11 @@ class WaylandSessionTest(unittest.TestCase):
         harness.wait_until(lambda: (session.focused() or (None,))[0] == "foot",
                            what="foot to have the focus")
         session.type_key("F1")
+        proxy.wait_for_reports(1)
         self.assertEqual(len(proxy.settled_reports()), 1)
         # It came through the desktop, and foot kept the focus.
-        self.assertEqual([(r["id"], len(r["sessions"])) for r in desktop.backend.records("activate")],
+        activated = desktop.backend.records("activate")
+        self.assertEqual([(r["id"], len(r["sessions"])) for r in activated],
                          [("toggle-game-sound", 1)])
         self.assertEqual((session.focused() or (None,))[0], "foot")
         program.stop()
@@ -197,6 +199,7 @@ class WaylandSessionTest(unittest.TestCase):
         # focus reaches the hotkeys only once the sampler follows the keymap
         # that XWayland takes over from each virtual keyboard.
         session.xtest_key("F1")
+        proxy.wait_for_reports(2)
         self.assertEqual(len(proxy.settled_reports()), 2)
 
 
