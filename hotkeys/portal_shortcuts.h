@@ -12,13 +12,17 @@
 #include "hotkeys/hotkey_poller.h"
 
 // Called on the main thread after a shortcut went down or up: the poller
-// should take a sample now rather than at its next tick.
+// should take a sample now rather than at its next tick (a press and release
+// that arrive together would otherwise read as "pressed since the previous
+// sample", which does not fire).
 using PortalKeyEvent = void (*)();
 
 // On a Wayland session (WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland)
-// whose portal offers GlobalShortcuts: creates a session and binds one
-// shortcut per entry of hotkey_table as it is when the session is ready.
-// Returns at once; everything happens on the main loop as replies come in.
+// whose portal offers GlobalShortcuts: creates a session with one shortcut
+// per entry of hotkey_table as it is when the portal first answers, named and
+// described as describe_hotkey says, and binds them unless the desktop knows
+// them all already. Returns at once; everything happens on the main loop as
+// replies come in.
 // A missing portal, or a binding the user refused, leaves only the X11
 // sampler, which works while our window has the focus. Call once, on the
 // main thread, after the hotkeys are registered; on_key_event may be null.
