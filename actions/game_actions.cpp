@@ -1,6 +1,7 @@
 #include "game_actions.h"
 
 #include "app/game_view.h"
+#include "hotkeys/hotkey_descriptions.h"
 #include "hotkeys/hotkey_table.h"
 
 void toggle_game_sound(int32_t) {
@@ -15,6 +16,9 @@ void clear_browser_cache(int32_t) {
 }
 
 void bind_game_hotkeys() {
+    // A desktop that hands out global shortcuts shows the descriptions to the
+    // user.
     for (const GameHotkey& hotkey : GAME_HOTKEYS)
-        register_hotkey(hotkey.action, hotkey.key, hotkey.modifiers);
+        describe_hotkey(register_hotkey(hotkey.action, hotkey.key, hotkey.modifiers),
+                        hotkey.description);
 }

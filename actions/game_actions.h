@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "hotkeys/hotkey_descriptions.h"
 #include "hotkeys/hotkey_poller.h"  // the virtual-key names
 
 inline constexpr const char SOUND_SCRIPT_ADDRESS[] = "javascript:toggleSound(0)";
@@ -17,20 +18,22 @@ void toggle_game_sound(int32_t id);
 // browser's cache folder (folders stay). The id is ignored.
 void clear_browser_cache(int32_t id);
 
-// One game hotkey: the key, the modifiers held with it, and what it does.
+// One game hotkey: the key, the modifiers held with it, what it does, and how
+// a desktop that hands out global shortcuts names it to the user.
 struct GameHotkey {
     int32_t key;
     int32_t modifiers;
     HotkeyCallback action;
+    HotkeyDescription description;
 };
 
 // The game's hotkeys, bound in this order: key-down, each on a thread of its
 // own.
 // clang-format off
 inline constexpr GameHotkey GAME_HOTKEYS[] = {
-    // key            modifiers  action
-    {GAME_SOUND_KEY,  0,         toggle_game_sound},
-    {CLEAR_CACHE_KEY, 0,         clear_browser_cache},
+    // key            modifiers  action               description: name, English, Chinese
+    {GAME_SOUND_KEY,  0,         toggle_game_sound,   {"toggle-game-sound", "Switch the game's sound", "切换游戏声音"}},
+    {CLEAR_CACHE_KEY, 0,         clear_browser_cache, {"clear-browser-cache", "Clear the browser's cache", "清除浏览器缓存"}},
 };
 // clang-format on
 

@@ -3,7 +3,9 @@
 #include "app/handshake.h"
 #include "app/main_window.h"
 #include "app/program_facts.h"
+#include "hotkeys/hotkey_poller.h"
 #include "hotkeys/hotkey_table.h"
+#include "hotkeys/portal_shortcuts.h"
 
 #include <gtk/gtk.h>
 
@@ -47,6 +49,9 @@ int start_program() {
         report_startup_failure(have_display);
         end_process(EXIT_STARTUP_FAILED);
     }
+    // On a Wayland session the desktop may hand out global shortcuts as well;
+    // each of their presses and releases is sampled at once.
+    start_portal_shortcuts(poll_hotkeys);
     // The main loop runs until the main window is destroyed; if it is gone
     // already, there is nothing to run it for.
     GList* windows = gtk_window_list_toplevels();

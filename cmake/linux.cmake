@@ -33,6 +33,7 @@ set(VELLMIR_LINUX_SOURCES
   ${PROJECT_SOURCE_DIR}/app/gtk_main_window.cpp
   ${PROJECT_SOURCE_DIR}/app/posix_handshake.cpp
   ${PROJECT_SOURCE_DIR}/hotkeys/glib_poll_timer.cpp
+  ${PROJECT_SOURCE_DIR}/hotkeys/portal_shortcuts.cpp
   ${PROJECT_SOURCE_DIR}/hotkeys/x11_key_snapshot.cpp
 )
 find_package(Threads REQUIRED)

@@ -7,6 +7,7 @@
 // Windows virtual-key codes are mapped to the X keycodes whose unshifted or
 // shifted keysym matches, so a layout change is followed (MappingNotify).
 #include "hotkeys/hotkey_poller.h"
+#include "hotkeys/portal_shortcuts.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -212,4 +213,5 @@ KeySampler sampler;  // main thread only
 void take_key_snapshot(KeySnapshot& snapshot) {
     if (sampler.open())
         sampler.sample(snapshot);
+    merge_portal_key_state(snapshot);
 }

@@ -18,6 +18,14 @@ packages=(
   haxe gstreamer1.0-plugins-good gstreamer1.0-pulseaudio pulseaudio pulseaudio-utils
   # end-to-end tests; a Chinese font, so that the Chinese error page reads on screen
   xvfb xauth xdotool imagemagick x11-utils python3 fonts-wqy-microhei
+  # end-to-end tests of the desktop portal's global shortcuts: a private bus,
+  # the real portal frontend, and a backend of the tests' own in Python
+  dbus-daemon dbus-bin libglib2.0-bin xdg-desktop-portal python3-gi
+  # ... with a desktop's real backend: KDE's (it brings kglobalaccel5)
+  xdg-desktop-portal-kde
+  # ... and in a real Wayland session: sway headless with XWayland, a native
+  # Wayland window, a Wayland virtual keyboard (setpriv is in util-linux)
+  sway xwayland foot wtype util-linux
   # packages (make package) and their tests
   dpkg-dev file nsis lintian appstream desktop-file-utils man-db
   # the format check of changed lines (git clang-format)

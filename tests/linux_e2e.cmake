@@ -18,6 +18,16 @@ foreach(name window hotkeys cache handshake lifecycle offline)
   vellmir_add_e2e_test(${name} test_${name} ENVIRONMENT ${linux_e2e_environment})
 endforeach()
 
+# A Wayland session's global shortcuts: the real portal frontend on a private
+# bus, with a backend of the test's own (Debian's python3 with python3-gi).
+vellmir_add_e2e_test(portal_shortcuts test_portal_shortcuts ENVIRONMENT ${linux_e2e_environment})
+# The same with a desktop's real backend: Debian's KDE portal backend and
+# kglobalaccel5 on the test's X server.
+vellmir_add_e2e_test(portal_kde test_portal_kde ENVIRONMENT ${linux_e2e_environment})
+# The same in a real Wayland session: sway (headless) with XWayland, run as an
+# unprivileged user, a native window with the focus, keys from wtype.
+vellmir_add_e2e_test(wayland_session test_wayland_session ENVIRONMENT ${linux_e2e_environment})
+
 # Flash content played by the bundled emulator.
 if(VELLMIR_FLASH_EMULATOR)
   vellmir_add_e2e_test(flash_emulator test_flash_emulator ENVIRONMENT ${linux_e2e_environment})
