@@ -67,11 +67,15 @@ gboolean key_events_check(GSource* source) {
     return g_source_query_unix_fd(source, self->fd_tag) != 0 || key_events_queued();
 }
 
+// A tick after each key or button that went down or up, in order.
 gboolean key_events_dispatch(GSource*, GSourceFunc, gpointer) {
-    if (read_key_events()) {
+    bool ticked = false;
+    while (read_key_events()) {
         poll_hotkeys();
-        keep_ticking_while_held();
+        ticked = true;
     }
+    if (ticked)
+        keep_ticking_while_held();
     return G_SOURCE_CONTINUE;
 }
 

@@ -16,12 +16,14 @@ int open_key_events();
 // handled yet (the descriptor will not signal them).
 bool key_events_queued();
 
-// Handles everything the connection has queued: raw key and button events,
-// keymap and layout changes. True when a key or mouse button went down or up.
+// Handles what the connection has queued (raw key and button events, keymap
+// and layout changes) up to the first key or mouse button that goes down or
+// up. True when one did: sample now, then call again for the rest.
 bool read_key_events();
 
-// One round trip to the server, then read_key_events(): every event that
-// the server had produced before this call has been handled.
+// One round trip to the server, then every queued event: all that the server
+// had produced before this call has been handled. True when a key or mouse
+// button went down or up.
 bool sync_key_events();
 
 // True while any key or mouse button is down (as far as the events tell).

@@ -264,6 +264,8 @@ struct KeySampler {
     std::array<std::vector<uint8_t>, 256> vks;  // by X keycode
     std::vector<std::pair<int, Held>> held;     // by source device
     Held pressed;                               // went down since the last sample
+    bool reload_pending = false;                // the keymap changed
+    bool resync_pending = false;                // events may have been missed
 
     bool open() {
         if (tried)
@@ -411,27 +413,23 @@ struct KeySampler {
         return changed;
     }
 
-    struct Pending {
-        bool reload = false;   // the keymap changed
-        bool rebuild = false;  // the group or NumLock changed
-        bool resync = false;   // events may have been missed
-    };
-
     // One event. True when a key or button went down or up.
-    bool handle(XEvent& event, Pending& pending) {
+    bool handle(XEvent& event) {
         if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
-            pending.reload = pending.reload || event.xmapping.request != MappingPointer;
+            reload_pending = reload_pending || event.xmapping.request != MappingPointer;
             return false;
         }
         if (xkb_event >= 0 && event.type == xkb_event) {
             const auto& xkb_ev = reinterpret_cast<const XkbEvent&>(event);
-            if (xkb_ev.any.xkb_type == XkbNewKeyboardNotify || xkb_ev.any.xkb_type == XkbMapNotify) {
-                pending.reload = true;
-            } else if (xkb_ev.any.xkb_type == XkbStateNotify) {
+            const int type = xkb_ev.any.xkb_type;
+            if (type == XkbNewKeyboardNotify || type == XkbMapNotify) {
+                reload_pending = true;
+            } else if (type == XkbStateNotify) {
+                // In order with the keys: what follows is read in the new layout.
                 group = static_cast<unsigned>(xkb_ev.state.group);
                 numlock_on = (xkb_ev.state.locked_mods & numlock_mask) != 0;
-                pending.rebuild = true;
+                build_map();
             }
             return false;
         }
@@ -443,7 +441,7 @@ struct KeySampler {
         if (cookie->evtype == XI_HierarchyChanged) {
             const auto* change = static_cast<const XIHierarchyEvent*>(cookie->data);
             if ((change->flags & (XISlaveRemoved | XISlaveDetached | XIDeviceDisabled)) != 0)
-                pending.resync = true;
+                resync_pending = true;
         } else {
             const auto* raw = static_cast<const XIRawEvent*>(cookie->data);
             const bool key = cookie->evtype == XI_RawKeyPress || cookie->evtype == XI_RawKeyRelease;
@@ -467,31 +465,46 @@ struct KeySampler {
         return changed;
     }
 
-    // Everything queued, and whatever that asks for. Asking the server may
-    // queue more events, so this goes round until nothing is left.
-    bool read_events() {
+    // The queued events, up to and including the first key or button that
+    // goes down or up (every one when `all`), so that the poller can sample
+    // after each: a press and release queued together, while the main loop
+    // was busy, are still two samples. A new keymap is loaded, and the key
+    // state resynchronised, once the queue is empty; asking the server may
+    // queue more events, so this goes round until nothing is left. True when
+    // something went down or up.
+    bool read_events(bool all) {
         bool changed = false;
         for (;;) {
-            Pending pending;
-            while (XPending(display) > 0) {
+            while (XQLength(display) > 0 || XPending(display) > 0) {
                 XEvent event;
                 XNextEvent(display, &event);
-                changed = handle(event, pending) || changed;
+                if (handle(event)) {
+                    changed = true;
+                    if (!all)
+                        return true;
+                }
             }
-            if (pending.reload)
+            if (reload_pending) {
+                reload_pending = false;
                 load_keymap();
-            else if (pending.rebuild)
-                build_map();
-            if (!from_events || !(pending.reload || pending.resync))
+                resync_pending = from_events;
+                continue;
+            }
+            if (!resync_pending || !from_events)
                 return changed;
-            changed = resync() || changed;
+            resync_pending = false;
+            if (resync()) {
+                changed = true;
+                if (!all)
+                    return true;
+            }
         }
     }
 
     void sample(KeySnapshot& snapshot) {
         Held down;
         if (from_events) {
-            read_events();
+            // What the events have told so far; the main loop reads them.
             down = all_held();
         } else {
             char keymap[32] = {};
@@ -501,7 +514,7 @@ struct KeySampler {
             unsigned buttons = 0;
             XQueryPointer(display, DefaultRootWindow(display), &root, &child, &root_x, &root_y,
                           &x, &y, &buttons);
-            read_events();
+            read_events(true);
             for (unsigned code = 0; code < 256; ++code)
                 if ((keymap[code / 8] >> (code % 8) & 1) != 0)
                     down.set(code);
@@ -545,14 +558,14 @@ bool key_events_queued() {
 }
 
 bool read_key_events() {
-    return sampler.open() && sampler.read_events();
+    return sampler.open() && sampler.read_events(false);
 }
 
 bool sync_key_events() {
     if (!sampler.open())
         return false;
     XSync(sampler.display, False);
-    return sampler.read_events();
+    return sampler.read_events(true);
 }
 
 bool any_key_down() {

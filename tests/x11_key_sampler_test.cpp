@@ -312,6 +312,12 @@ TEST_F(PollTimer, KeysHeldAcrossQuietAndTickingStretchesFireOnce) {
         {"Shift held as F1 goes down, let go while F1 stays down",
          {"down Shift_L", "wait 100", "down F1", "wait 100", "up Shift_L", "wait 300", "up F1"},
          0},
+        // Events that reach the loop together, as when it was busy: each
+        // key that goes down or up is still a sample of its own.
+        {"a press and release read together", {"down F1", "up F1"}, 1},
+        {"two taps read together", {"down F1", "up F1", "down F1", "up F1"}, 2},
+        {"Shift, F1 and their releases read together",
+         {"down Shift_L", "down F1", "up Shift_L", "up F1"}, 0},
     };
     for (const Case& c : cases) {
         presses = 0;
