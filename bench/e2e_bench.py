@@ -175,7 +175,7 @@ def hotkey_latency(binary, presses):
         harness.wait_until(lambda: x.focus_is_within(window), what="focus")
         times = stamp_reports(proxy)
         keys = XTest(xvfb.display)
-        hotkey, page, missed = [], [], 0
+        hotkey, page, both, missed = [], [], [], 0
         for _ in range(presses):
             del times[:]
             time.sleep(0.05 + random.random() * 0.01)  # off the 10 ms tick grid
@@ -198,10 +198,12 @@ def hotkey_latency(binary, presses):
                 hotkey.append(got_sound * 1000)
             if got_key is not None:
                 page.append(got_key * 1000)
+            if got_sound is not None and got_key is not None:
+                both.append((got_sound - got_key) * 1000)
         keys.close()
         x.request_close(window)
         prog.wait(30)
-        return hotkey, page, missed
+        return hotkey, page, both, missed
 
 
 def make_cache_tree(root, files):
@@ -340,10 +342,11 @@ def main():
         print()
 
     if "latency" in only:
-        hotkey, page, missed = hotkey_latency(args.vellmir, args.presses)
+        hotkey, page, both, missed = hotkey_latency(args.vellmir, args.presses)
         print("## Hotkey latency, %d F1 presses (key down -> report at the test server)" % args.presses)
         print("  F1 -> toggleSound:          " + describe(hotkey) + ", missed %d" % missed)
         print("  same press -> page keydown: " + describe(page) + "  (the page's own key path, for scale)")
+        print("  toggleSound after keydown, press by press: " + describe(both))
         print()
 
     if "f2" in only:

@@ -4,6 +4,7 @@
 # asserted: these figures are for reading.
 #   bench/run.sh            everything
 #   bench/run.sh core       only what needs no display (F2 walk, poller ticks)
+#   bench/run.sh soak       ten minutes of F1 every 200 ms and F2 every 10 s
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,6 +23,11 @@ echo "machine: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs), $(n
      "$(. /etc/os-release; echo "$PRETTY_NAME"), kernel $(uname -r)," \
      "$(df -T /tmp | awk 'NR==2 {print $2}') /tmp"
 echo
+
+if [ "$what" = soak ]; then
+  python3 bench/soak.py "$out/vellmir" --minutes "${BENCH_SOAK_MINUTES:-10}"
+  exit 0
+fi
 
 echo "## F2: folder walk vs find"
 "$out/delete_files_bench" --files "${BENCH_F2_FILES:-100000}" --runs "${BENCH_RUNS:-5}"

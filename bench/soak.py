@@ -30,18 +30,34 @@ def count_entries(path):
         return 0
 
 
+def private_kib(pid):
+    """Memory of one process that no other process shares, in KiB. Unlike
+    PSS it does not move when other programs map the same libraries."""
+    total = 0
+    try:
+        with open("/proc/%d/smaps_rollup" % pid) as f:
+            for line in f:
+                if line.startswith(("Private_Clean:", "Private_Dirty:")):
+                    total += int(line.split()[1])
+    except OSError:
+        pass
+    return total
+
+
 def tree_state(sid):
-    """Per process of the session: name, PSS KiB, threads, open files."""
+    """Per process of the session: name, PSS KiB, threads, open files,
+    private KiB."""
     state = {}
     for pid in session_pids(sid):
         state[pid] = (comm(pid), pss_kib(pid), count_entries("/proc/%d/task" % pid),
-                      count_entries("/proc/%d/fd" % pid))
+                      count_entries("/proc/%d/fd" % pid), private_kib(pid))
     return state
 
 
 def describe(state):
-    return ", ".join("%s(%d) %.1f MiB %d threads %d fds" % (name, pid, pss / 1024, threads, fds)
-                     for pid, (name, pss, threads, fds) in sorted(state.items()))
+    return ", ".join("%s(%d) PSS %.1f MiB private %.1f MiB %d threads %d fds"
+                     % (name, pid, pss / 1024, private / 1024, threads, fds)
+                     for pid, (name, pss, threads, fds, private) in sorted(state.items()))
 
 
 def main():
@@ -106,9 +122,11 @@ def main():
                 time.sleep(max(0.0, min(next_f1, next_f2) - now))
             if now >= next_note:
                 next_note += 60
-                print("  %.0f s: F1 %d pressed, %d reported; PSS %.1f MiB" % (
+                pids = session_pids(prog.pid)
+                print("  %.0f s: F1 %d pressed, %d reported; PSS %.1f MiB, private %.1f MiB" % (
                     now - t0, f1_sent, len(proxy.reports()) - f1_before,
-                    sum(pss_kib(pid) for pid in session_pids(prog.pid)) / 1024), flush=True)
+                    sum(pss_kib(pid) for pid in pids) / 1024,
+                    sum(private_kib(pid) for pid in pids) / 1024), flush=True)
 
         reported = len(proxy.settled_reports(quiet=2.0, timeout=120)) - f1_before
         if marker is not None:
@@ -124,7 +142,7 @@ def main():
     print("end:   " + describe(end))
     pss0 = sum(s[1] for s in start.values())
     pss1 = sum(s[1] for s in end.values())
-    print("## Soak, %.0f min: F1 every %.1f s, F2 every %.0f s" % (args.minutes, args.f1_every,
+    print("## Soak, %.1f min: F1 every %.1f s, F2 every %.0f s" % (args.minutes, args.f1_every,
                                                                   args.f2_every))
     print("  F1: %d pressed, %d toggleSound reported, %d lost" % (f1_sent, reported,
                                                                   f1_sent - reported))
@@ -132,6 +150,10 @@ def main():
                                                                   f2_sent - f2_seen))
     print("  PSS of the process tree: %.1f -> %.1f MiB (%+.2f %%)"
           % (pss0 / 1024, pss1 / 1024, 100.0 * (pss1 - pss0) / pss0 if pss0 else float("nan")))
+    own0 = sum(s[4] for s in start.values())
+    own1 = sum(s[4] for s in end.values())
+    print("  private memory of the process tree: %.1f -> %.1f MiB (%+.2f %%)"
+          % (own0 / 1024, own1 / 1024, 100.0 * (own1 - own0) / own0 if own0 else float("nan")))
     for label, index in (("threads", 2), ("open files", 3)):
         print("  %s: %s" % (label, ", ".join(
             "%s %d -> %s" % (start[pid][0], start[pid][index],
