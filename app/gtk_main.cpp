@@ -6,6 +6,7 @@
 #include "hotkeys/hotkey_poller.h"
 #include "hotkeys/hotkey_table.h"
 #include "hotkeys/portal_shortcuts.h"
+#include "hotkeys/x11_key_events.h"
 
 #include <gtk/gtk.h>
 
@@ -51,7 +52,7 @@ int start_program() {
     }
     // On a Wayland session the desktop may hand out global shortcuts as well;
     // each of their presses and releases is sampled at once.
-    start_portal_shortcuts(poll_hotkeys);
+    start_portal_shortcuts(tick_on_key_event);
     // The main loop runs until the main window is destroyed; if it is gone
     // already, there is nothing to run it for.
     GList* windows = gtk_window_list_toplevels();

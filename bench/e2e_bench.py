@@ -6,12 +6,13 @@ Per launch, alternating Vellmir and the reference:
   start-up   exec -> window viewable; exec -> game page requested
   memory     PSS of the whole process tree (UI, web, network processes),
              2 s after the page reported itself loaded
-  idle CPU   user+system time of the UI process over --idle seconds
+  idle CPU   time on a CPU of the UI process's threads over --idle seconds
+             (schedstat, nanoseconds), and how often its main thread woke
 Then, Vellmir only:
   latency    key down (XTest, what xdotool sends) -> toggleSound reported,
              beside the page's own keydown report of the same press
-  F2 jitter  poll-tick intervals on the main thread while F2's walk runs
-             over a cache folder of --f2-files files (tick_probe preloaded)
+  F2 walk    F2 over a cache folder of --f2-files files (tick_probe
+             preloaded): the removals, and the key-state queries meanwhile
 Nothing here asserts anything.
 """
 
@@ -46,6 +47,29 @@ def cpu_seconds(pid):
         fields = f.read().rsplit(")", 1)[1].split()
     ticks = os.sysconf("SC_CLK_TCK")
     return (int(fields[11]) + int(fields[12])) / ticks  # utime + stime
+
+
+def cpu_ns(pid):
+    """Time on a CPU of every thread of a process so far, in nanoseconds."""
+    total = 0
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
+                total += int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            pass
+    return total
+
+
+def main_thread_switches(pid):
+    """Context switches of a process's main thread so far: each one is the
+    thread going to sleep or being put aside, so about one per wakeup."""
+    count = 0
+    with open("/proc/%d/task/%d/status" % (pid, pid)) as f:
+        for line in f:
+            if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                count += int(line.split()[1])
+    return count
 
 
 def median(values):
@@ -89,15 +113,16 @@ def launch(binary, idle_seconds, extra_env=None):
         loaded = time.monotonic() - t0
         time.sleep(2.0)
         tree = {pid: (comm(pid), pss_kib(pid)) for pid in session_pids(prog.pid)}
-        cpu0 = cpu_seconds(prog.pid)
+        cpu0, ns0, sw0 = cpu_seconds(prog.pid), cpu_ns(prog.pid), main_thread_switches(prog.pid)
         time.sleep(idle_seconds)
-        cpu1 = cpu_seconds(prog.pid)
+        cpu1, ns1, sw1 = cpu_seconds(prog.pid), cpu_ns(prog.pid), main_thread_switches(prog.pid)
         x.request_close(x.windows_of_pid(prog.pid)[0])
         status = prog.wait(30)
         return {
             "mapped": mapped, "requested": requested, "loaded": loaded,
             "pss": sum(p for _, p in tree.values()), "tree": tree,
-            "idle_cpu": cpu1 - cpu0, "status": status,
+            "idle_cpu": cpu1 - cpu0, "idle_cpu_ns": ns1 - ns0,
+            "wakeups": (sw1 - sw0) / idle_seconds if idle_seconds else 0.0, "status": status,
         }
 
 
@@ -150,7 +175,7 @@ def hotkey_latency(binary, presses):
         harness.wait_until(lambda: x.focus_is_within(window), what="focus")
         times = stamp_reports(proxy)
         keys = XTest(xvfb.display)
-        hotkey, page, missed = [], [], 0
+        hotkey, page, both, missed = [], [], [], 0
         for _ in range(presses):
             del times[:]
             time.sleep(0.05 + random.random() * 0.01)  # off the 10 ms tick grid
@@ -173,10 +198,12 @@ def hotkey_latency(binary, presses):
                 hotkey.append(got_sound * 1000)
             if got_key is not None:
                 page.append(got_key * 1000)
+            if got_sound is not None and got_key is not None:
+                both.append((got_sound - got_key) * 1000)
         keys.close()
         x.request_close(window)
         prog.wait(30)
-        return hotkey, page, missed
+        return hotkey, page, both, missed
 
 
 def make_cache_tree(root, files):
@@ -235,10 +262,15 @@ def f2_jitter(binary, probe, files):
             s = [t for t in stamps if lo <= t <= hi]
             return [(b - a) / 1e6 for a, b in zip(s, s[1:])]
 
+        def count(lo, hi):
+            return len([t for t in stamps if lo <= t <= hi])
+
         quiet = intervals(pressed - 3_000_000_000, pressed - 100_000_000)
         busy = intervals(first_ns, last_ns)
         return {"unlinks": unlinks, "walk_s": (last_ns - first_ns) / 1e9,
-                "press_to_first_ms": (first_ns - pressed) / 1e6, "quiet": quiet, "busy": busy}
+                "press_to_first_ms": (first_ns - pressed) / 1e6, "quiet": quiet, "busy": busy,
+                "queries_quiet": count(pressed - 3_000_000_000, pressed - 100_000_000),
+                "queries_busy": count(first_ns, last_ns)}
 
 
 def describe(values, unit="ms"):
@@ -280,16 +312,19 @@ def main():
                 r = launch(binary, args.idle)
                 results[name].append(r)
                 print("  %-9s run %d: mapped %.0f ms, page requested %.0f ms, loaded %.0f ms, "
-                      "PSS %.1f MiB, idle CPU %.3f s, exit %d"
+                      "PSS %.1f MiB, idle CPU %.3f s (schedstat %.4f s), main thread %.1f "
+                      "wakeups/s, exit %d"
                       % (name, run + 1, r["mapped"] * 1000, r["requested"] * 1000,
-                         r["loaded"] * 1000, r["pss"] / 1024, r["idle_cpu"], r["status"]),
+                         r["loaded"] * 1000, r["pss"] / 1024, r["idle_cpu"],
+                         r["idle_cpu_ns"] / 1e9, r["wakeups"], r["status"]),
                       flush=True)
         for name, _ in programs[:2]:
             last = results[name][-1]["tree"]
             print("  %s process tree (last run): %s" % (name, ", ".join(
                 "%s %.1f MiB" % (c, p / 1024) for c, p in sorted(last.values(), key=lambda v: -v[1]))))
         med = {name: {k: median([r[k] for r in rs]) for k in ("mapped", "requested", "loaded",
-                                                               "pss", "idle_cpu")}
+                                                               "pss", "idle_cpu", "idle_cpu_ns",
+                                                               "wakeups")}
                for name, rs in results.items()}
         v, ref = med["vellmir"], med["reference"]
         others = [name for name, _ in programs[2:]]
@@ -299,7 +334,9 @@ def main():
                                        ("requested", "exec->request ms", 1000, "%.0f"),
                                        ("loaded", "exec->loaded ms", 1000, "%.0f"),
                                        ("pss", "PSS MiB", 1 / 1024, "%.1f"),
-                                       ("idle_cpu", "idle CPU s", 1, "%.3f")):
+                                       ("idle_cpu", "idle CPU s", 1, "%.3f"),
+                                       ("idle_cpu_ns", "idle CPU ms (ns)", 1e-6, "%.2f"),
+                                       ("wakeups", "wakeups/s", 1, "%.1f")):
             ratio = lambda x: x / ref[key] if ref[key] else float("nan")  # noqa: E731
             print("  %-18s %12s %12s %8.2f" % (label, fmt % (v[key] * scale),
                                                fmt % (ref[key] * scale), ratio(v[key]))
@@ -308,13 +345,17 @@ def main():
         print("  idle CPU of the poller: %.3f s over %.0f s = %.2f %% of one core (Vellmir minus reference)"
               % (v["idle_cpu"] - ref["idle_cpu"], args.idle,
                  100 * (v["idle_cpu"] - ref["idle_cpu"]) / args.idle))
+        extra = (v["idle_cpu_ns"] - ref["idle_cpu_ns"]) / 1e9
+        print("  by schedstat: %.4f s over %.0f s = %.3f %% of one core (Vellmir minus reference)"
+              % (extra, args.idle, 100 * extra / args.idle))
         print()
 
     if "latency" in only:
-        hotkey, page, missed = hotkey_latency(args.vellmir, args.presses)
+        hotkey, page, both, missed = hotkey_latency(args.vellmir, args.presses)
         print("## Hotkey latency, %d F1 presses (key down -> report at the test server)" % args.presses)
         print("  F1 -> toggleSound:          " + describe(hotkey) + ", missed %d" % missed)
         print("  same press -> page keydown: " + describe(page) + "  (the page's own key path, for scale)")
+        print("  toggleSound after keydown, press by press: " + describe(both))
         print()
 
     if "f2" in only:
@@ -322,8 +363,13 @@ def main():
         print("## F2 over a cache folder of %d files: main-thread poll ticks" % args.f2_files)
         print("  removals %d, walk %.2f s, press -> first removal %.0f ms"
               % (r["unlinks"], r["walk_s"], r["press_to_first_ms"]))
-        print("  tick interval, 3 s before F2: " + describe(r["quiet"]))
-        print("  tick interval, during F2:     " + describe(r["busy"]))
+        # A sampler that asks the server on every tick calls XQueryKeymap
+        # once per tick; one that follows key events only to resynchronise.
+        print("  XQueryKeymap calls: %d in the 3 s before F2, %d during the walk"
+              % (r["queries_quiet"], r["queries_busy"]))
+        if len(r["quiet"]) > 10:
+            print("  tick interval, 3 s before F2: " + describe(r["quiet"]))
+            print("  tick interval, during F2:     " + describe(r["busy"]))
         print()
 
 

@@ -6,6 +6,7 @@
 #   bench/run.sh core       only what needs no display (F2 walk, poller ticks)
 #   bench/run.sh flash      only Flash content: first frame, the cost of a movie
 #                           playing under each renderer, memory (not part of "all")
+#   bench/run.sh soak       ten minutes of F1 every 200 ms and F2 every 10 s
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,6 +33,10 @@ if [ "$what" = flash ]; then
   python3 bench/flash_emulator_bench.py --runs "${BENCH_RUNS:-5}" --shots "$out/flash-shots" \
     built="$out/vellmir" wgpu-webgl="$out/vellmir,renderer=wgpu-webgl" \
     webgl="$out/vellmir,renderer=webgl" canvas="$out/vellmir,renderer=canvas"
+  exit 0
+fi
+if [ "$what" = soak ]; then
+  python3 bench/soak.py "$out/vellmir" --minutes "${BENCH_SOAK_MINUTES:-10}"
   exit 0
 fi
 

@@ -1,8 +1,10 @@
-/* Preloaded into Vellmir by the benchmarks. Each poller tick samples the
- * keyboard with XQueryKeymap on the main thread, and F2's walk removes files
- * with unlinkat on its action thread; this records the time of every tick
- * and of the first and last removal into a file that the benchmark maps
- * while the program runs (VELLMIR_TICK_LOG). Nothing else changes. */
+/* Preloaded into Vellmir by the benchmarks. The key sampler asks the server
+ * for the key state with XQueryKeymap on the main thread (on every tick where
+ * it cannot follow key events, else only to resynchronise), and F2's walk
+ * removes files with unlinkat on its action thread; this records the time of
+ * every XQueryKeymap and of the first and last removal into a file that the
+ * benchmark maps while the program runs (VELLMIR_TICK_LOG). Nothing else
+ * changes. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -11,7 +11,7 @@ packages=(
   # Windows cross build and its tests
   g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
   # unit tests, the ThreadSanitizer and libFuzzer runs
-  googletest clang libclang-rt-14-dev
+  googletest clang libclang-rt-14-dev libxtst-dev x11-xkb-utils
   # benchmarks
   valgrind bc
   # the demo game, and its sound at the end-to-end tests' own sound server
