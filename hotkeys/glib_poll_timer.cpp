@@ -79,8 +79,8 @@ gboolean key_events_dispatch(GSource*, GSourceFunc, gpointer) {
     return G_SOURCE_CONTINUE;
 }
 
-GSourceFuncs key_event_funcs = {key_events_prepare, key_events_check, key_events_dispatch,
-                                nullptr, nullptr, nullptr};
+GSourceFuncs key_event_funcs = {
+    key_events_prepare, key_events_check, key_events_dispatch, nullptr, nullptr, nullptr};
 
 }  // namespace
 

@@ -47,6 +47,7 @@ struct VirtualKey {
 // key's symbol in the active group without modifiers. A code may appear more
 // than once (either Shift key is VK_SHIFT); one keysym may give several
 // codes (VK_SHIFT and VK_LSHIFT).
+// clang-format off
 constexpr VirtualKey VIRTUAL_KEYS[] = {
     {0x03, XK_Cancel},      {0x08, XK_BackSpace},   {0x09, XK_Tab},
     {0x09, XK_ISO_Left_Tab}, {0x0C, XK_Clear},      {0x0C, XK_KP_Begin},
@@ -93,6 +94,7 @@ constexpr VirtualKey VIRTUAL_KEYS[] = {
     {0xC0, XK_grave},       {0xDB, XK_bracketleft}, {0xDC, XK_backslash},
     {0xDD, XK_bracketright}, {0xDE, XK_apostrophe}, {0xE2, XK_less},
 };
+// clang-format on
 
 // The punctuation keys by position (XKB key name), with the code Windows
 // gives each in one layout.
@@ -100,6 +102,7 @@ struct PlacedKey {
     char name[5];
     uint8_t vk;
 };
+// clang-format off
 constexpr PlacedKey US_PUNCTUATION[] = {
     {"TLDE", 0xC0}, {"AE11", 0xBD}, {"AE12", 0xBB}, {"AD11", 0xDB}, {"AD12", 0xDD},
     {"BKSL", 0xDC}, {"AC10", 0xBA}, {"AC11", 0xDE}, {"AB08", 0xBC}, {"AB09", 0xBE},
@@ -115,6 +118,7 @@ constexpr PlacedKey FRENCH_PUNCTUATION[] = {
     {"BKSL", 0xDC}, {"AC11", 0xC0}, {"AB07", 0xBC}, {"AB08", 0xBE}, {"AB09", 0xBF},
     {"AB10", 0xDF}, {"LSGT", 0xE2},
 };
+// clang-format on
 
 struct Punctuation {
     const PlacedKey* keys;
@@ -138,8 +142,19 @@ const LayoutPunctuation LAYOUT_PUNCTUATION[] = {
     {"fr", punctuation(FRENCH_PUNCTUATION)},
 };
 const char* const SAME_PLACE_VARIANTS[] = {
-    "", "nodeadkeys", "deadacute", "deadgraveacute", "deadtilde", "latin9",
-    "latin9_nodeadkeys", "oss", "oss_latin9", "oss_nodeadkeys", "euro", "intl", "altgr-intl",
+    "",
+    "nodeadkeys",
+    "deadacute",
+    "deadgraveacute",
+    "deadtilde",
+    "latin9",
+    "latin9_nodeadkeys",
+    "oss",
+    "oss_latin9",
+    "oss_nodeadkeys",
+    "euro",
+    "intl",
+    "altgr-intl",
 };
 
 // The mouse buttons GetAsyncKeyState reports, with their X buttons.
@@ -159,17 +174,22 @@ constexpr int QUERIED = 0;
 
 // X keysyms in ranges: letters, digits, keypad digits, F1..F24.
 unsigned letter_vk(KeySym sym) {
-    if (sym >= XK_a && sym <= XK_z) return 'A' + static_cast<unsigned>(sym - XK_a);
-    if (sym >= XK_A && sym <= XK_Z) return 'A' + static_cast<unsigned>(sym - XK_A);
+    if (sym >= XK_a && sym <= XK_z)
+        return 'A' + static_cast<unsigned>(sym - XK_a);
+    if (sym >= XK_A && sym <= XK_Z)
+        return 'A' + static_cast<unsigned>(sym - XK_A);
     return 0;
 }
 unsigned digit_vk(KeySym sym) {
-    if (sym >= XK_0 && sym <= XK_9) return '0' + static_cast<unsigned>(sym - XK_0);
+    if (sym >= XK_0 && sym <= XK_9)
+        return '0' + static_cast<unsigned>(sym - XK_0);
     return 0;
 }
 unsigned range_vk(KeySym sym) {
-    if (sym >= XK_KP_0 && sym <= XK_KP_9) return 0x60 + static_cast<unsigned>(sym - XK_KP_0);
-    if (sym >= XK_F1 && sym <= XK_F24) return 0x70 + static_cast<unsigned>(sym - XK_F1);
+    if (sym >= XK_KP_0 && sym <= XK_KP_9)
+        return 0x60 + static_cast<unsigned>(sym - XK_KP_0);
+    if (sym >= XK_F1 && sym <= XK_F24)
+        return 0x70 + static_cast<unsigned>(sym - XK_F1);
     return 0;
 }
 
@@ -191,8 +211,8 @@ unsigned placed_vk(const Punctuation& table, const char* name) {
 
 // The codes of one key: `plain` and `shifted` are its symbols in the active
 // group without and with Shift (NumLock as it stands), `name` its position.
-void assign_virtual_keys(KeySym plain, KeySym shifted, const char* name,
-                         const Punctuation& layout, std::vector<uint8_t>& vks) {
+void assign_virtual_keys(KeySym plain, KeySym shifted, const char* name, const Punctuation& layout,
+                         std::vector<uint8_t>& vks) {
     if (const unsigned vk = letter_vk(plain)) {
         add(vks, vk);
         return;
@@ -513,8 +533,8 @@ struct KeySampler {
             Window root, child;
             int root_x, root_y, x, y;
             unsigned buttons = 0;
-            XQueryPointer(display, DefaultRootWindow(display), &root, &child, &root_x, &root_y,
-                          &x, &y, &buttons);
+            XQueryPointer(display, DefaultRootWindow(display), &root, &child, &root_x, &root_y, &x,
+                          &y, &buttons);
             read_events(true);
             for (unsigned code = 0; code < 256; ++code)
                 if ((keymap[code / 8] >> (code % 8) & 1) != 0)
@@ -555,13 +575,9 @@ int open_key_events() {
     return sampler.open() && sampler.from_events ? ConnectionNumber(sampler.display) : -1;
 }
 
-bool key_events_queued() {
-    return sampler.display != nullptr && XQLength(sampler.display) > 0;
-}
+bool key_events_queued() { return sampler.display != nullptr && XQLength(sampler.display) > 0; }
 
-bool read_key_events() {
-    return sampler.open() && sampler.read_events(false);
-}
+bool read_key_events() { return sampler.open() && sampler.read_events(false); }
 
 bool sync_key_events() {
     if (!sampler.open())
@@ -570,6 +586,4 @@ bool sync_key_events() {
     return sampler.read_events(true);
 }
 
-bool any_key_down() {
-    return sampler.display != nullptr && sampler.all_held().any();
-}
+bool any_key_down() { return sampler.display != nullptr && sampler.all_held().any(); }

@@ -226,7 +226,8 @@ TEST(X11KeyMap, FollowsLayoutSwitchesAndNewKeymaps) {
              XChangeKeyboardMapping(keyboard, keycode_at("AD01"), 1, &f5, 1);
              XSync(keyboard, False);
          },
-         "AD01", {0x74}},
+         "AD01",
+         {0x74}},
         {"US again", [] { set_layout("us"); }, "AD01", {'Q'}},
     };
     for (const Step& step : steps) {
@@ -249,7 +250,8 @@ gboolean set_flag(gpointer flag) {
 
 // Runs the main loop until `done` or `ms` have passed; returns how often
 // the loop woke for anything other than that time limit.
-int run_main_loop(unsigned ms, const std::function<bool()>& done = [] { return false; }) {
+int run_main_loop(
+    unsigned ms, const std::function<bool()>& done = [] { return false; }) {
     bool over = false;
     const guint limit = g_timeout_add(ms, set_flag, &over);
     int wakeups = 0;
@@ -304,11 +306,14 @@ TEST_F(PollTimer, KeysHeldAcrossQuietAndTickingStretchesFireOnce) {
     const Case cases[] = {
         {"held while the timer ticks", {"down F1", "wait 300", "up F1"}, 1},
         {"another key down first, let go while F1 stays down",
-         {"down a", "wait 100", "down F1", "wait 100", "up a", "wait 300", "up F1"}, 1},
+         {"down a", "wait 100", "down F1", "wait 100", "up a", "wait 300", "up F1"},
+         1},
         {"another key comes and goes while F1 is held",
-         {"down F1", "wait 100", "down a", "wait 100", "up a", "wait 300", "up F1"}, 1},
-        {"pressed twice", {"down F1", "wait 100", "up F1", "wait 100", "down F1", "wait 100",
-                           "up F1"}, 2},
+         {"down F1", "wait 100", "down a", "wait 100", "up a", "wait 300", "up F1"},
+         1},
+        {"pressed twice",
+         {"down F1", "wait 100", "up F1", "wait 100", "down F1", "wait 100", "up F1"},
+         2},
         {"Shift held as F1 goes down, let go while F1 stays down",
          {"down Shift_L", "wait 100", "down F1", "wait 100", "up Shift_L", "wait 300", "up F1"},
          0},
@@ -317,7 +322,8 @@ TEST_F(PollTimer, KeysHeldAcrossQuietAndTickingStretchesFireOnce) {
         {"a press and release read together", {"down F1", "up F1"}, 1},
         {"two taps read together", {"down F1", "up F1", "down F1", "up F1"}, 2},
         {"Shift, F1 and their releases read together",
-         {"down Shift_L", "down F1", "up Shift_L", "up F1"}, 0},
+         {"down Shift_L", "down F1", "up Shift_L", "up F1"},
+         0},
     };
     for (const Case& c : cases) {
         presses = 0;
