@@ -3,6 +3,8 @@
  *   load_uri ADDRESS 0      an address handed to the web view
  *   map - WINDOW            an X window mapped
  *   timeout OBJECT MS       a GLib timeout added by OBJECT (a file path)
+ *   watch OBJECT FD         a file descriptor watched by a main-loop source
+ *                           of OBJECT (the key sampler's X connection)
  * and passes every call on to the real function. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -49,12 +51,20 @@ int XMapRaised(void* display, unsigned long window) {
     return ((int (*)(void*, unsigned long))next("XMapRaised"))(display, window);
 }
 
-unsigned int g_timeout_add(unsigned int interval, void* function, void* data) {
+static const char* caller_object(const void* address) {
     Dl_info caller;
-    const char* object = "?";
-    if (dladdr(__builtin_return_address(0), &caller) != 0 && caller.dli_fname != NULL)
-        object = caller.dli_fname;
-    log_line("timeout", object, interval);
+    if (dladdr(address, &caller) != 0 && caller.dli_fname != NULL)
+        return caller.dli_fname;
+    return "?";
+}
+
+void* g_source_add_unix_fd(void* source, int fd, int events) {
+    log_line("watch", caller_object(__builtin_return_address(0)), (unsigned long)fd);
+    return ((void* (*)(void*, int, int))next("g_source_add_unix_fd"))(source, fd, events);
+}
+
+unsigned int g_timeout_add(unsigned int interval, void* function, void* data) {
+    log_line("timeout", caller_object(__builtin_return_address(0)), interval);
     return ((unsigned int (*)(unsigned int, void*, void*))next("g_timeout_add"))(interval,
                                                                                 function, data);
 }

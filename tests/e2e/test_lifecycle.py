@@ -25,10 +25,14 @@ class LifecycleTest(unittest.TestCase):
         with open(log) as f:
             calls = [tuple(line.split()) for line in f]
         first_map = calls.index(("map", "-", str(run.window)))
-        before = calls[:first_map]
-        # The poll timer (10 ms, added by the program itself) and the game page.
-        self.assertIn(("timeout", BINARY, "10"), before)
+        before, after = calls[:first_map], calls[first_map:]
+        # The hotkeys' key watch (the program's own main-loop source on its
+        # key sampler's X connection) and the game page, before the first map.
+        self.assertIn(("watch", BINARY), [c[:2] for c in before])
         self.assertIn(("load_uri", "http://%s%s" % (HOST, GAME_PATH), "0"), before)
+        # Idle, no poll timer runs; F1 held starts the 10 ms tick.
+        self.assertNotIn(("timeout", BINARY, "10"), before)
+        self.assertIn(("timeout", BINARY, "10"), after)
         # F1 hands the browser exactly this address.
         loads = [c[1] for c in calls if c[0] == "load_uri"]
         self.assertEqual(loads[1:], ["javascript:toggleSound(0)"])
