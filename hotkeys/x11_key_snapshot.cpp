@@ -412,8 +412,8 @@ struct KeySampler {
         return all;
     }
 
-    // The server's own view of what is held. True when it differs from ours.
-    bool resync() {
+    // What the server says is held now: two round trips.
+    Held query_server() {
         char keymap[32] = {};
         XQueryKeymap(display, keymap);
         Window root, child;
@@ -428,6 +428,12 @@ struct KeySampler {
         for (unsigned button = 1; button <= 5; ++button)
             if ((buttons & (Button1Mask << (button - 1))) != 0)
                 now.set(BUTTON_SLOT + button);
+        return now;
+    }
+
+    // The server's own view of what is held. True when it differs from ours.
+    bool resync() {
+        const Held now = query_server();
         const bool changed = now != all_held();
         held.clear();
         held.emplace_back(QUERIED, now);
@@ -528,20 +534,9 @@ struct KeySampler {
             // What the events have told so far; the main loop reads them.
             down = all_held();
         } else {
-            char keymap[32] = {};
-            XQueryKeymap(display, keymap);
-            Window root, child;
-            int root_x, root_y, x, y;
-            unsigned buttons = 0;
-            XQueryPointer(display, DefaultRootWindow(display), &root, &child, &root_x, &root_y, &x,
-                          &y, &buttons);
+            // The state now, then the presses queued until then.
+            down = query_server();
             read_events(true);
-            for (unsigned code = 0; code < 256; ++code)
-                if ((keymap[code / 8] >> (code % 8) & 1) != 0)
-                    down.set(code);
-            for (unsigned button = 1; button <= 5; ++button)
-                if ((buttons & (Button1Mask << (button - 1))) != 0)
-                    down.set(BUTTON_SLOT + button);
         }
 
         // Pressed since the last sample first, so that any key of a code

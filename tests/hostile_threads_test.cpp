@@ -11,6 +11,7 @@
 #include "app/game_view.h"
 #include "app/main_window.h"
 #include "hotkeys/hotkey_table.h"
+#include "private_xvfb.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -124,34 +125,13 @@ public:
         setenv("http_proxy", "http://127.0.0.1:9", 1);  // discard port: refused at once
         setenv("no_proxy", "", 1);
 
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-        setenv("DISPLAY", (":" + number).c_str(), 1);
+        ASSERT_FALSE(xvfb_.start("1280x800x24", false).empty()) << "Xvfb did not start";
         gdk_set_allowed_backends("x11");
         ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     }
 
     void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        xvfb_.stop();
         if (!temp_root.empty()) {
             const std::string cmd = "rm -rf '" + temp_root + "'";
             if (std::system(cmd.c_str()) != 0)
@@ -160,7 +140,7 @@ public:
     }
 
 private:
-    pid_t pid_ = -1;
+    PrivateXvfb xvfb_;
 };
 
 GtkWidget* the_window() {

@@ -7,6 +7,7 @@
 #include "hotkeys/hotkey_poller.h"
 #include "hotkeys/hotkey_table.h"
 #include "hotkeys/x11_key_events.h"
+#include "private_xvfb.h"
 
 // GoogleTest first: Xlib defines None, True and the like as macros.
 #include <gtest/gtest.h>
@@ -36,27 +37,9 @@ std::string display_name;
 class XvfbEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            // -noreset: a keymap set by setxkbmap stays after it disconnects.
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24",
-                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-        display_name = ":" + number;
-        setenv("DISPLAY", display_name.c_str(), 1);
+        // -noreset: a keymap set by setxkbmap stays after it disconnects.
+        display_name = xvfb_.start("640x480x24", true);
+        ASSERT_FALSE(display_name.empty()) << "Xvfb did not start";
         keyboard = XOpenDisplay(display_name.c_str());
         ASSERT_NE(keyboard, nullptr);
     }
@@ -64,14 +47,11 @@ public:
     void TearDown() override {
         if (keyboard != nullptr)
             XCloseDisplay(keyboard);
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
+        xvfb_.stop();
     }
 
 private:
-    pid_t pid_ = -1;
+    PrivateXvfb xvfb_;
 };
 
 void set_layout(const std::string& layout) {
