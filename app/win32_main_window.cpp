@@ -6,24 +6,16 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "app/game_view.h"
 #include "app/main_window.h"
 #include "app/win32_game_view.h"
+#include "app/win32_utf8.h"
 #include "app/window_geometry.h"
 
 namespace {
 
 const wchar_t MAIN_WINDOW_CLASS[] = L"VellmirMainWindow";
-// The title as UTF-16, so that it reads the same whatever the system's code
-// page is.
-std::wstring main_window_title() {
-    wchar_t title[64] = {};
-    MultiByteToWideChar(CP_UTF8, 0, MAIN_WINDOW_TITLE, -1, title, 64);
-    return title;
-}
-
 // Carries a heap copy of an address from an action thread; the window
 // procedure owns it once the message has been posted.
 constexpr UINT WM_VELLMIR_NAVIGATE = WM_APP + 1;
@@ -182,7 +174,7 @@ bool open_main_window() {
 
     const Rect place = main_window_rect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     const HWND window =
-        CreateWindowExW(0, MAIN_WINDOW_CLASS, main_window_title().c_str(),
+        CreateWindowExW(0, MAIN_WINDOW_CLASS, utf8_to_wide(MAIN_WINDOW_TITLE).c_str(),
                         WS_OVERLAPPED | WS_CLIPCHILDREN | WS_MINIMIZEBOX, place.left, place.top,
                         place.width, place.height, nullptr, nullptr, instance, nullptr);
     if (window == nullptr)
