@@ -110,28 +110,57 @@ std::string html_text(const char* text) {
 // The error page's words, and the language they are in.
 struct ErrorWords {
     const char *language, *heading, *address, *reason, *retry;
+    // For a page whose process ended under it: the heading, and the reason
+    // for a crash and for running out of memory.
+    const char *stopped, *crashed, *out_of_memory;
 };
 
 // The error page's words in the user's language: Chinese where the first
 // preferred language is Chinese (traditional characters for Taiwan, Hong Kong
 // and Macau), English otherwise.
 const ErrorWords& error_words() {
-    static const ErrorWords english{"en", "This page could not be loaded",
-                                    "Address:", "Reason:", "Press F5 to try again."};
+    static const ErrorWords english{"en",
+                                    "This page could not be loaded",
+                                    "Address:",
+                                    "Reason:",
+                                    "Press F5 to try again.",
+                                    "This page has stopped",
+                                    "The page's process ended unexpectedly.",
+                                    "The page's process ran out of memory and was ended."};
     // 无法加载此网页 "this page could not be loaded", 地址： "address:",
-    // 原因： "reason:", 按 F5 重试。 "press F5 to try again."
+    // 原因： "reason:", 按 F5 重试。 "press F5 to try again.",
+    // 此网页已停止运行 "this page has stopped",
+    // 网页进程意外结束。 "the page's process ended unexpectedly.",
+    // 网页进程内存不足，已被结束。 "the page's process ran out of memory and
+    // was ended."
     static const ErrorWords simplified{
         "zh-CN",
         "\xE6\x97\xA0\xE6\xB3\x95\xE5\x8A\xA0\xE8\xBD\xBD\xE6\xAD\xA4\xE7\xBD\x91\xE9\xA1\xB5",
-        "\xE5\x9C\xB0\xE5\x9D\x80\xEF\xBC\x9A", "\xE5\x8E\x9F\xE5\x9B\xA0\xEF\xBC\x9A",
-        "\xE6\x8C\x89 F5 \xE9\x87\x8D\xE8\xAF\x95\xE3\x80\x82"};
+        "\xE5\x9C\xB0\xE5\x9D\x80\xEF\xBC\x9A",
+        "\xE5\x8E\x9F\xE5\x9B\xA0\xEF\xBC\x9A",
+        "\xE6\x8C\x89 F5 \xE9\x87\x8D\xE8\xAF\x95\xE3\x80\x82",
+        "\xE6\xAD\xA4\xE7\xBD\x91\xE9\xA1\xB5\xE5\xB7\xB2\xE5\x81\x9C\xE6\xAD\xA2\xE8\xBF\x90"
+        "\xE8\xA1\x8C",
+        "\xE7\xBD\x91\xE9\xA1\xB5\xE8\xBF\x9B\xE7\xA8\x8B\xE6\x84\x8F\xE5\xA4\x96\xE7\xBB\x93"
+        "\xE6\x9D\x9F\xE3\x80\x82",
+        "\xE7\xBD\x91\xE9\xA1\xB5\xE8\xBF\x9B\xE7\xA8\x8B\xE5\x86\x85\xE5\xAD\x98\xE4\xB8\x8D"
+        "\xE8\xB6\xB3\xEF\xBC\x8C\xE5\xB7\xB2\xE8\xA2\xAB\xE7\xBB\x93\xE6\x9D\x9F\xE3\x80\x82"};
     // The same in traditional characters: 無法載入此網頁, 網址：, 原因：,
-    // 按 F5 重試。
+    // 按 F5 重試。, 此網頁已停止運作, 網頁處理程序意外結束。,
+    // 網頁處理程序記憶體不足，已被結束。
     static const ErrorWords traditional{
         "zh-TW",
         "\xE7\x84\xA1\xE6\xB3\x95\xE8\xBC\x89\xE5\x85\xA5\xE6\xAD\xA4\xE7\xB6\xB2\xE9\xA0\x81",
-        "\xE7\xB6\xB2\xE5\x9D\x80\xEF\xBC\x9A", "\xE5\x8E\x9F\xE5\x9B\xA0\xEF\xBC\x9A",
-        "\xE6\x8C\x89 F5 \xE9\x87\x8D\xE8\xA9\xA6\xE3\x80\x82"};
+        "\xE7\xB6\xB2\xE5\x9D\x80\xEF\xBC\x9A",
+        "\xE5\x8E\x9F\xE5\x9B\xA0\xEF\xBC\x9A",
+        "\xE6\x8C\x89 F5 \xE9\x87\x8D\xE8\xA9\xA6\xE3\x80\x82",
+        "\xE6\xAD\xA4\xE7\xB6\xB2\xE9\xA0\x81\xE5\xB7\xB2\xE5\x81\x9C\xE6\xAD\xA2\xE9\x81\x8B"
+        "\xE4\xBD\x9C",
+        "\xE7\xB6\xB2\xE9\xA0\x81\xE8\x99\x95\xE7\x90\x86\xE7\xA8\x8B\xE5\xBA\x8F\xE6\x84\x8F"
+        "\xE5\xA4\x96\xE7\xB5\x90\xE6\x9D\x9F\xE3\x80\x82",
+        "\xE7\xB6\xB2\xE9\xA0\x81\xE8\x99\x95\xE7\x90\x86\xE7\xA8\x8B\xE5\xBA\x8F\xE8\xA8\x98"
+        "\xE6\x86\xB6\xE9\xAB\x94\xE4\xB8\x8D\xE8\xB6\xB3\xEF\xBC\x8C\xE5\xB7\xB2\xE8\xA2\xAB"
+        "\xE7\xB5\x90\xE6\x9D\x9F\xE3\x80\x82"};
     const std::string language = preferred_languages().front();
     if (language.compare(0, 2, "zh") != 0)
         return english;
@@ -144,7 +173,7 @@ const ErrorWords& error_words() {
 // The browser's own page for a page that could not be loaded: what failed,
 // why, and that F5 tries again. Plain, self-contained, and laid out in the
 // part of the view that the window shows.
-std::string error_page(const char* address, const char* reason) {
+std::string error_page(const char* heading, const char* address, const char* reason) {
     const ErrorWords& words = error_words();
     const Rect shown = visible_page_rect();
     char box[160];
@@ -154,7 +183,7 @@ std::string error_page(const char* address, const char* reason) {
     page += "<!DOCTYPE html><html lang=\"";
     page += words.language;
     page += "\"><head><meta charset=\"utf-8\"><title>";
-    page += words.heading;
+    page += heading;
     page +=
         "</title><style>"
         "html,body{margin:0;background:#f3f3f1;color:#1e1e1e;font:18px/1.5 sans-serif}"
@@ -166,7 +195,7 @@ std::string error_page(const char* address, const char* reason) {
         "p{margin:0 0 14px;overflow-wrap:anywhere}"
         ".what{font-weight:bold}"
         "</style></head><body><div id=\"box\"><h1>";
-    page += words.heading;
+    page += heading;
     page += "</h1><p><span class=\"what\">";
     page += words.address;
     page += "</span> ";
@@ -193,9 +222,27 @@ gboolean on_load_failed(WebKitWebView* view, WebKitLoadEvent, gchar* address, GE
                         WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
         g_error_matches(error, WEBKIT_PLUGIN_ERROR, WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD))
         return FALSE;
-    const std::string page = error_page(address, error != nullptr ? error->message : "");
+    const std::string page =
+        error_page(error_words().heading, address, error != nullptr ? error->message : "");
     webkit_web_view_load_alternate_html(view, page.c_str(), address, nullptr);
     return TRUE;
+}
+
+// The page's process ended under it (it crashed, or the system ended it for
+// its memory): left alone, the view would stay as it was, deaf to the keys.
+// The error page takes its place under the same address, so that F5 loads
+// the game again; nothing reloads by itself.
+void on_web_process_terminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
+                               gpointer) {
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+        return;
+    const ErrorWords& words = error_words();
+    const gchar* shown = webkit_web_view_get_uri(view);
+    const std::string address = shown != nullptr ? shown : GAME_PAGE_URL;
+    const std::string page = error_page(
+        words.stopped, address.c_str(),
+        reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? words.out_of_memory : words.crashed);
+    webkit_web_view_load_alternate_html(view, page.c_str(), address.c_str(), nullptr);
 }
 
 // The browser's own shortcut keys, while the view has the focus: F5 and
@@ -262,6 +309,8 @@ GtkWidget* create_game_view() {
     const Rect place = game_view_rect();
     gtk_widget_set_size_request(view, place.width, place.height);
     g_signal_connect(view, "load-failed", G_CALLBACK(on_load_failed), nullptr);
+    g_signal_connect(view, "web-process-terminated", G_CALLBACK(on_web_process_terminated),
+                     nullptr);
     g_signal_connect(view, "key-press-event", G_CALLBACK(on_view_key_press), nullptr);
     game_view = WEBKIT_WEB_VIEW(view);
     return view;

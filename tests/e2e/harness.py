@@ -156,6 +156,19 @@ class Process:
                 result.append("")
         return tuple(result)
 
+    def helpers(self, name):
+        """The ids of its live helper processes (its process group) whose
+        command name is name, as /proc has it (15 characters at most)."""
+        found = []
+        for pid in _live_members(self.pid):
+            try:
+                with open("/proc/%d/comm" % pid) as f:
+                    if f.read().strip() == name[:15]:
+                        found.append(pid)
+            except OSError:
+                pass
+        return found
+
     def stop(self, grace=5.0):
         if self.popen.poll() is None:
             try:

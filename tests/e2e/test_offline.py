@@ -1,9 +1,11 @@
-"""A page that cannot be loaded: the browser's own error page, readable in
-the cut-out (the address, the reason, that F5 tries again; Chinese for
-Chinese locales, English otherwise), nothing retried by itself, and F5 and
-Ctrl+R in the view reload the page shown, an error page's failed address
-included."""
+"""A page that cannot be loaded, or whose process ends under it: the
+browser's own error page, readable in the cut-out (the address, the reason,
+that F5 tries again; Chinese for Chinese locales, English otherwise), nothing
+retried by itself, and F5 and Ctrl+R in the view reload the page shown, an
+error page's failed address included."""
 
+import os
+import signal
 import time
 import unittest
 
@@ -160,6 +162,34 @@ class ErrorPageTest(unittest.TestCase):
         run.proxy.wait_for_requests(harness.DROP_PATH, dropped + 2)
         self.assertEqual(len(run.proxy.requests_for(GAME_PATH)), 1)
         self.assertEqual(run.close(), 0)
+
+    def test_a_page_whose_process_ends_under_it(self):
+        # What a crash of the page's process, or the system ending it for its
+        # memory, does to the player: the process is gone.
+        cases = [("C.UTF-8", "en"), ("zh_CN.UTF-8", "hans")]
+        world = harness.World(self)
+        xvfb = world.xvfb()
+        for lang, words in cases:
+            with self.subTest(LANG=lang):
+                run = Running(self, world=world, xvfb=xvfb, extra_env={"LANG": lang})
+                web = run.prog.helpers("WebKitWebProcess")
+                self.assertEqual(len(web), 1)
+                os.kill(web[0], signal.SIGKILL)
+
+                def error_page_text():
+                    text = page_text(run)
+                    return "F5" in text and text
+                text = harness.wait_until(error_page_text, what="the error page")
+                self.assertIn(GAME_URL, text)
+                self.assertEqual(has_chinese(text), words != "en", text)
+                self.wait_for_message(run)
+                # Nothing reloads by itself; F5 brings the game back.
+                self.assertEqual(len(settled_page_requests(run.proxy)), 1)
+                harness.press_key(run.xvfb.display, "F5")
+                run.proxy.wait_for_reports(2, call="loaded")
+                harness.press_key(run.xvfb.display, "F1")
+                run.proxy.wait_for_reports(1)
+                self.assertEqual(run.close(), 0)
 
 
 if __name__ == "__main__":
