@@ -85,13 +85,13 @@ def percentile(values, p):
 
 
 @contextlib.contextmanager
-def bench_world():
-    """A private X server, the test-page proxy and an X client, all ended
-    when the block ends."""
+def bench_world(**proxy_args):
+    """A private X server, the test-page proxy (or another page, given as
+    the proxy's arguments) and an X client, all ended when the block ends."""
     with Cleanups() as case:
         world = harness.World(case, prefix="vellmir-bench-")
         xvfb = world.xvfb()
-        yield world, xvfb, world.proxy(HOST), world.x11(xvfb.display)
+        yield world, xvfb, world.proxy(HOST, **proxy_args), world.x11(xvfb.display)
 
 
 def launch(binary, idle_seconds, extra_env=None):
