@@ -228,14 +228,20 @@ gboolean on_load_failed(WebKitWebView* view, WebKitLoadEvent, gchar* address, GE
     return TRUE;
 }
 
+// Set once the error page has replaced a page whose process ended, until the
+// player reloads: if the error page's own process ends too, the view is left
+// as it is rather than starting process after process.
+bool stopped_page_shown = false;
+
 // The page's process ended under it (it crashed, or the system ended it for
 // its memory): left alone, the view would stay as it was, deaf to the keys.
 // The error page takes its place under the same address, so that F5 loads
 // the game again; nothing reloads by itself.
 void on_web_process_terminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
                                gpointer) {
-    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API || stopped_page_shown)
         return;
+    stopped_page_shown = true;
     const ErrorWords& words = error_words();
     const gchar* shown = webkit_web_view_get_uri(view);
     const std::string address = shown != nullptr ? shown : GAME_PAGE_URL;
@@ -254,6 +260,7 @@ gboolean on_view_key_press(GtkWidget* view, GdkEventKey* event, gpointer) {
     const bool ctrl_r = gdk_keyval_to_lower(event->keyval) == GDK_KEY_r && held == GDK_CONTROL_MASK;
     if (!f5 && !ctrl_r)
         return FALSE;
+    stopped_page_shown = false;
     webkit_web_view_reload(WEBKIT_WEB_VIEW(view));
     return TRUE;
 }

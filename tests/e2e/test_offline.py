@@ -183,8 +183,14 @@ class ErrorPageTest(unittest.TestCase):
                 self.assertIn(GAME_URL, text)
                 self.assertEqual(has_chinese(text), words != "en", text)
                 self.wait_for_message(run)
-                # Nothing reloads by itself; F5 brings the game back.
+                # Nothing reloads by itself, not even when the error page's
+                # own process ends too (as it would where every page crashes).
+                again = harness.wait_until(lambda: run.prog.helpers("WebKitWebProcess"),
+                                           what="the error page's process")
+                os.kill(again[0], signal.SIGKILL)
                 self.assertEqual(len(settled_page_requests(run.proxy)), 1)
+                self.assertEqual(run.prog.helpers("WebKitWebProcess"), [])
+                # F5 brings the game back.
                 harness.press_key(run.xvfb.display, "F5")
                 run.proxy.wait_for_reports(2, call="loaded")
                 harness.press_key(run.xvfb.display, "F1")
