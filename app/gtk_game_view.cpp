@@ -113,6 +113,8 @@ struct ErrorWords {
     // For a page whose process ended under it: the heading, and the reason
     // for a crash and for running out of memory.
     const char *stopped, *crashed, *out_of_memory;
+    // The reason for a host that took the connection and never answered.
+    const char* no_answer;
 };
 
 // The error page's words in the user's language: Chinese where the first
@@ -126,13 +128,15 @@ const ErrorWords& error_words() {
                                     "Press F5 to try again.",
                                     "This page has stopped",
                                     "The page's process ended unexpectedly.",
-                                    "The page's process ran out of memory and was ended."};
+                                    "The page's process ran out of memory and was ended.",
+                                    "The host did not answer for 60 seconds."};
     // 无法加载此网页 "this page could not be loaded", 地址： "address:",
     // 原因： "reason:", 按 F5 重试。 "press F5 to try again.",
     // 此网页已停止运行 "this page has stopped",
     // 网页进程意外结束。 "the page's process ended unexpectedly.",
     // 网页进程内存不足，已被结束。 "the page's process ran out of memory and
-    // was ended."
+    // was ended.", 服务器 60 秒内没有应答。 "the host did not answer for 60
+    // seconds."
     static const ErrorWords simplified{
         "zh-CN",
         "\xE6\x97\xA0\xE6\xB3\x95\xE5\x8A\xA0\xE8\xBD\xBD\xE6\xAD\xA4\xE7\xBD\x91\xE9\xA1\xB5",
@@ -144,10 +148,12 @@ const ErrorWords& error_words() {
         "\xE7\xBD\x91\xE9\xA1\xB5\xE8\xBF\x9B\xE7\xA8\x8B\xE6\x84\x8F\xE5\xA4\x96\xE7\xBB\x93"
         "\xE6\x9D\x9F\xE3\x80\x82",
         "\xE7\xBD\x91\xE9\xA1\xB5\xE8\xBF\x9B\xE7\xA8\x8B\xE5\x86\x85\xE5\xAD\x98\xE4\xB8\x8D"
-        "\xE8\xB6\xB3\xEF\xBC\x8C\xE5\xB7\xB2\xE8\xA2\xAB\xE7\xBB\x93\xE6\x9D\x9F\xE3\x80\x82"};
+        "\xE8\xB6\xB3\xEF\xBC\x8C\xE5\xB7\xB2\xE8\xA2\xAB\xE7\xBB\x93\xE6\x9D\x9F\xE3\x80\x82",
+        "\xE6\x9C\x8D\xE5\x8A\xA1\xE5\x99\xA8 60 \xE7\xA7\x92\xE5\x86\x85\xE6\xB2\xA1\xE6\x9C\x89"
+        "\xE5\xBA\x94\xE7\xAD\x94\xE3\x80\x82"};
     // The same in traditional characters: 無法載入此網頁, 網址：, 原因：,
     // 按 F5 重試。, 此網頁已停止運作, 網頁處理程序意外結束。,
-    // 網頁處理程序記憶體不足，已被結束。
+    // 網頁處理程序記憶體不足，已被結束。, 伺服器 60 秒內沒有回應。
     static const ErrorWords traditional{
         "zh-TW",
         "\xE7\x84\xA1\xE6\xB3\x95\xE8\xBC\x89\xE5\x85\xA5\xE6\xAD\xA4\xE7\xB6\xB2\xE9\xA0\x81",
@@ -160,7 +166,9 @@ const ErrorWords& error_words() {
         "\xE5\xA4\x96\xE7\xB5\x90\xE6\x9D\x9F\xE3\x80\x82",
         "\xE7\xB6\xB2\xE9\xA0\x81\xE8\x99\x95\xE7\x90\x86\xE7\xA8\x8B\xE5\xBA\x8F\xE8\xA8\x98"
         "\xE6\x86\xB6\xE9\xAB\x94\xE4\xB8\x8D\xE8\xB6\xB3\xEF\xBC\x8C\xE5\xB7\xB2\xE8\xA2\xAB"
-        "\xE7\xB5\x90\xE6\x9D\x9F\xE3\x80\x82"};
+        "\xE7\xB5\x90\xE6\x9D\x9F\xE3\x80\x82",
+        "\xE4\xBC\xBA\xE6\x9C\x8D\xE5\x99\xA8 60 \xE7\xA7\x92\xE5\x85\xA7\xE6\xB2\x92\xE6\x9C\x89"
+        "\xE5\x9B\x9E\xE6\x87\x89\xE3\x80\x82"};
     const std::string language = preferred_languages().front();
     if (language.compare(0, 2, "zh") != 0)
         return english;
@@ -226,6 +234,53 @@ gboolean on_load_failed(WebKitWebView* view, WebKitLoadEvent, gchar* address, GE
         error_page(error_words().heading, address, error != nullptr ? error->message : "");
     webkit_web_view_load_alternate_html(view, page.c_str(), address, nullptr);
     return TRUE;
+}
+
+// How long a page may take to start answering. WebKit itself waits for ever
+// on a host that takes the connection and never answers, and the window would
+// stay white with nothing said; after this the error page says so.
+constexpr guint NO_ANSWER_SECONDS = 60;
+guint no_answer_timer = 0;
+// The address of the last navigation asked for, and of the load watched.
+// The view's own address stays the shown page's until the new one's answer
+// arrives when the page itself navigates.
+std::string asked_address;
+std::string watched_address;
+
+gboolean on_no_answer(gpointer) {
+    no_answer_timer = 0;
+    if (game_view == nullptr || !webkit_web_view_is_loading(game_view))
+        return G_SOURCE_REMOVE;
+    const std::string page =
+        error_page(error_words().heading, watched_address.c_str(), error_words().no_answer);
+    webkit_web_view_load_alternate_html(game_view, page.c_str(), watched_address.c_str(), nullptr);
+    return G_SOURCE_REMOVE;
+}
+
+gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
+                          WebKitPolicyDecisionType type, gpointer) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) {
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        const gchar* address =
+            webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+        if (address != nullptr && g_ascii_strncasecmp(address, "javascript:", 11) != 0)
+            asked_address = address;
+    }
+    return FALSE;  // decided as WebKit would
+}
+
+// A page's load is watched from its start until its answer begins to arrive.
+void on_load_changed(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
+    if (no_answer_timer != 0) {
+        g_source_remove(no_answer_timer);
+        no_answer_timer = 0;
+    }
+    if (event != WEBKIT_LOAD_STARTED && event != WEBKIT_LOAD_REDIRECTED)
+        return;
+    const gchar* shown = webkit_web_view_get_uri(view);
+    watched_address = !asked_address.empty() ? asked_address : shown != nullptr ? shown : "";
+    no_answer_timer = g_timeout_add_seconds(NO_ANSWER_SECONDS, on_no_answer, nullptr);
 }
 
 // Set once the error page has replaced a page whose process ended, until the
@@ -315,6 +370,8 @@ GtkWidget* create_game_view() {
                            webkit_web_view_get_user_content_manager(WEBKIT_WEB_VIEW(view)));
     const Rect place = game_view_rect();
     gtk_widget_set_size_request(view, place.width, place.height);
+    g_signal_connect(view, "decide-policy", G_CALLBACK(on_decide_policy), nullptr);
+    g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), nullptr);
     g_signal_connect(view, "load-failed", G_CALLBACK(on_load_failed), nullptr);
     g_signal_connect(view, "web-process-terminated", G_CALLBACK(on_web_process_terminated),
                      nullptr);

@@ -46,6 +46,7 @@ CUTOUT_COLOUR = (0, 160, 64)
 REPORT_PATH = "/__report"
 ASSET_PATH = "/__asset/"
 DROP_PATH = "/__drop"  # the proxy hangs up without an answer
+SILENT_PATH = "/__silent"  # the proxy keeps the connection and never answers
 COOKIE_NAME = "vellmir_e2e"
 
 TEST_PAGE = """<!DOCTYPE html>
@@ -267,7 +268,8 @@ class GameProxy:
     """An HTTP proxy on 127.0.0.1 (on `port`, or an ephemeral one). Requests
     for `host` are answered here: REPORT_PATH records a report, ASSET_PATH
     serves cacheable assets, DROP_PATH closes the connection without an
-    answer, and every other path serves `page` with a persistent cookie
+    answer, SILENT_PATH keeps it open without one until the proxy stops, and
+    every other path serves `page` with a persistent cookie
     COOKIE_NAME=cookie_value. Requests for any other host get 502: nothing
     leaves the machine. Every request is recorded in .requests."""
 
@@ -278,6 +280,7 @@ class GameProxy:
         self.assets = dict(ASSETS, **(assets or {}))  # name -> (type, str or bytes)
         self.requests = []
         self.lock = threading.Lock()
+        self.stopping = threading.Event()
         proxy = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -313,6 +316,9 @@ class GameProxy:
                 elif path == REPORT_PATH:
                     self._send(204, None, b"", ["Cache-Control: no-store"])
                 elif path == DROP_PATH:
+                    self.close_connection = True
+                elif path == SILENT_PATH:
+                    proxy.stopping.wait()
                     self.close_connection = True
                 elif path.startswith(ASSET_PATH) and path[len(ASSET_PATH):] in proxy.assets:
                     ctype, body = proxy.assets[path[len(ASSET_PATH):]]
@@ -392,6 +398,7 @@ class GameProxy:
         return self.reports(call)
 
     def stop(self):
+        self.stopping.set()
         self.server.shutdown()
         self.server.server_close()
 

@@ -1,8 +1,8 @@
-"""A page that cannot be loaded, or whose process ends under it: the
-browser's own error page, readable in the cut-out (the address, the reason,
-that F5 tries again; Chinese for Chinese locales, English otherwise), nothing
-retried by itself, and F5 and Ctrl+R in the view reload the page shown, an
-error page's failed address included."""
+"""A page that cannot be loaded, whose host never answers, or whose process
+ends under it: the browser's own error page, readable in the cut-out (the
+address, the reason, that F5 tries again; Chinese for Chinese locales,
+English otherwise), nothing retried by itself, and F5 and Ctrl+R in the view
+reload the page shown, an error page's failed address included."""
 
 import os
 import signal
@@ -160,6 +160,31 @@ class ErrorPageTest(unittest.TestCase):
         run.proxy.wait_for_requests(harness.DROP_PATH, dropped + 1)
         harness.xdotool(run.xvfb.display, "key", "ctrl+r")
         run.proxy.wait_for_requests(harness.DROP_PATH, dropped + 2)
+        self.assertEqual(len(run.proxy.requests_for(GAME_PATH)), 1)
+        self.assertEqual(run.close(), 0)
+
+    def test_a_host_that_never_answers(self):
+        # The game page sends the view on to an address where the proxy takes
+        # the connection and says nothing, as a stalled server would.
+        page = harness.TEST_PAGE.replace(
+            '<script>', '<script>\nwindow.addEventListener("load", function () {\n'
+            '  location.href = "%s"; });\n' % harness.SILENT_PATH, 1)
+        world = harness.World(self)
+        run = Running(self, world=world, proxy=world.proxy(HOST, page=page),
+                      wait_for_page=False)
+        run.proxy.wait_for_requests(harness.SILENT_PATH)
+        # WebKit would wait for ever; after a minute the error page says why.
+        def error_page_text():
+            text = page_text(run)
+            return "F5" in text and text
+        text = harness.wait_until(error_page_text, timeout=150, interval=2,
+                                  what="the error page")
+        self.assertIn("http://%s%s" % (HOST, harness.SILENT_PATH), text)
+        self.assertIn("60", text)
+        self.wait_for_message(run)
+        # F5 asks the silent host again.
+        harness.press_key(run.xvfb.display, "F5")
+        run.proxy.wait_for_requests(harness.SILENT_PATH, 2)
         self.assertEqual(len(run.proxy.requests_for(GAME_PATH)), 1)
         self.assertEqual(run.close(), 0)
 
