@@ -4,8 +4,9 @@ harness (Xvfb, the local test-page proxy). Prints a report; asserts nothing.
 F1 every --f1-every seconds (held 30 ms, XTest as xdotool sends it) and F2
 every --f2-every seconds, for --minutes, on the test page or, with --demo
 MOVIE, on the demo game playing that movie. Counted: toggleSound reports (on
-the demo, the movie's reports of its sound switching) against F1 presses; for F2, a marker file put into the cache folder before each press
-and gone by the next one. Compared between the start (after --warmup seconds)
+the demo, the movie's reports of its sound switching) against F1 presses;
+for F2, a marker file put into the cache folder before each press and gone
+by the next one. Compared between the start (after --warmup seconds)
 and the end (after a quiet second): PSS of the process tree, threads and open
 files of each process, and the UI process's CPU time.
 
