@@ -218,6 +218,16 @@ std::string error_page(const char* heading, const char* address, const char* rea
     return page;
 }
 
+// The error page in place of what the view shows or is loading, under
+// address, so that a reload asks for that address again. The address is
+// copied first: it may be the view's own, which the load replaces.
+void show_error_page(WebKitWebView* view, const char* heading, const char* address,
+                     const char* reason) {
+    const std::string base = address;
+    const std::string page = error_page(heading, base.c_str(), reason);
+    webkit_web_view_load_alternate_html(view, page.c_str(), base.c_str(), nullptr);
+}
+
 // A main-frame page that could not be loaded: the error page in its place,
 // under the failed address, so that a reload tries that address again.
 // Nothing retries by itself.
@@ -230,9 +240,7 @@ gboolean on_load_failed(WebKitWebView* view, WebKitLoadEvent, gchar* address, GE
                         WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
         g_error_matches(error, WEBKIT_PLUGIN_ERROR, WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD))
         return FALSE;
-    const std::string page =
-        error_page(error_words().heading, address, error != nullptr ? error->message : "");
-    webkit_web_view_load_alternate_html(view, page.c_str(), address, nullptr);
+    show_error_page(view, error_words().heading, address, error != nullptr ? error->message : "");
     return TRUE;
 }
 
@@ -241,19 +249,17 @@ gboolean on_load_failed(WebKitWebView* view, WebKitLoadEvent, gchar* address, GE
 // stay white with nothing said; after this the error page says so.
 constexpr guint NO_ANSWER_SECONDS = 60;
 guint no_answer_timer = 0;
-// The address of the last navigation asked for, and of the load watched.
-// The view's own address stays the shown page's until the new one's answer
-// arrives when the page itself navigates.
+// The address of the last navigation asked for. The view's own address stays
+// the shown page's until the new one's answer arrives when the page itself
+// navigates.
 std::string asked_address;
-std::string watched_address;
 
-gboolean on_no_answer(gpointer) {
+// The watched load's address is the timer's data.
+gboolean on_no_answer(gpointer address) {
     no_answer_timer = 0;
-    if (game_view == nullptr || !webkit_web_view_is_loading(game_view))
-        return G_SOURCE_REMOVE;
-    const std::string page =
-        error_page(error_words().heading, watched_address.c_str(), error_words().no_answer);
-    webkit_web_view_load_alternate_html(game_view, page.c_str(), watched_address.c_str(), nullptr);
+    if (game_view != nullptr && webkit_web_view_is_loading(game_view))
+        show_error_page(game_view, error_words().heading, static_cast<const char*>(address),
+                        error_words().no_answer);
     return G_SOURCE_REMOVE;
 }
 
@@ -279,8 +285,11 @@ void on_load_changed(WebKitWebView* view, WebKitLoadEvent event, gpointer) {
     if (event != WEBKIT_LOAD_STARTED && event != WEBKIT_LOAD_REDIRECTED)
         return;
     const gchar* shown = webkit_web_view_get_uri(view);
-    watched_address = !asked_address.empty() ? asked_address : shown != nullptr ? shown : "";
-    no_answer_timer = g_timeout_add_seconds(NO_ANSWER_SECONDS, on_no_answer, nullptr);
+    const char* address = !asked_address.empty() ? asked_address.c_str()
+                          : shown != nullptr     ? shown
+                                                 : "";
+    no_answer_timer = g_timeout_add_seconds_full(G_PRIORITY_DEFAULT, NO_ANSWER_SECONDS,
+                                                 on_no_answer, g_strdup(address), g_free);
 }
 
 // Set once the error page has replaced a page whose process ended, until the
@@ -299,11 +308,9 @@ void on_web_process_terminated(WebKitWebView* view, WebKitWebProcessTerminationR
     stopped_page_shown = true;
     const ErrorWords& words = error_words();
     const gchar* shown = webkit_web_view_get_uri(view);
-    const std::string address = shown != nullptr ? shown : GAME_PAGE_URL;
-    const std::string page = error_page(
-        words.stopped, address.c_str(),
+    show_error_page(
+        view, words.stopped, shown != nullptr ? shown : GAME_PAGE_URL,
         reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? words.out_of_memory : words.crashed);
-    webkit_web_view_load_alternate_html(view, page.c_str(), address.c_str(), nullptr);
 }
 
 // The browser's own shortcut keys, while the view has the focus: F5 and

@@ -52,6 +52,14 @@ def page_text(run):
     return harness.wait_until(copy, interval=0.5, what="the copied text")
 
 
+def error_page_text(run, timeout=harness.DEFAULT_TIMEOUT):
+    """The page's text once it is an error page (it says how to retry)."""
+    def text():
+        copied = page_text(run)
+        return "F5" in copied and copied
+    return harness.wait_until(text, timeout=timeout, interval=1, what="the error page")
+
+
 def settled_page_requests(proxy, path=GAME_PATH, quiet=3.0, timeout=harness.DEFAULT_TIMEOUT):
     """The requests for path once none has come for `quiet` seconds."""
     seen, since = -1, time.monotonic()
@@ -174,11 +182,7 @@ class ErrorPageTest(unittest.TestCase):
                       wait_for_page=False)
         run.proxy.wait_for_requests(harness.SILENT_PATH)
         # WebKit would wait for ever; after a minute the error page says why.
-        def error_page_text():
-            text = page_text(run)
-            return "F5" in text and text
-        text = harness.wait_until(error_page_text, timeout=150, interval=2,
-                                  what="the error page")
+        text = error_page_text(run, timeout=150)
         self.assertIn("http://%s%s" % (HOST, harness.SILENT_PATH), text)
         self.assertIn("60", text)
         self.wait_for_message(run)
@@ -200,11 +204,7 @@ class ErrorPageTest(unittest.TestCase):
                 web = run.prog.helpers("WebKitWebProcess")
                 self.assertEqual(len(web), 1)
                 os.kill(web[0], signal.SIGKILL)
-
-                def error_page_text():
-                    text = page_text(run)
-                    return "F5" in text and text
-                text = harness.wait_until(error_page_text, what="the error page")
+                text = error_page_text(run)
                 self.assertIn(GAME_URL, text)
                 self.assertEqual(has_chinese(text), words != "en", text)
                 self.wait_for_message(run)
